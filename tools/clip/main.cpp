@@ -1,0 +1,20 @@
+// ospry-clip: the command-line window on Ospry's clip readers and engine.
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+  CLI::App app{"ospry-clip: inspect, verify and play exported CCTV clips", "ospry-clip"};
+  app.set_version_flag("--version", std::string("ospry-clip ") + OSPRY_VERSION);
+  app.require_subcommand(0, 1);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  }
+  if (app.get_subcommands().empty()) {
+    std::cout << app.help();
+    return 0;
+  }
+  return 0;
+}
