@@ -110,7 +110,7 @@ std::size_t SectionEnd(const std::vector<TLine>& lines, std::size_t header) {
 }
 
 bool FindKey(const std::vector<TLine>& lines, const std::string& section, const std::string& key,
-             std::size_t& index, std::string& value) {
+             std::size_t& index, std::string& value, std::string* spelling = nullptr) {
   long header = FindSection(lines, section);
   if (header < 0) return false;
   std::size_t end = SectionEnd(lines, static_cast<std::size_t>(header));
@@ -119,6 +119,7 @@ bool FindKey(const std::vector<TLine>& lines, const std::string& section, const 
     if (KeyOf(lines[i].text, k, v) && SameName(k, key)) {
       index = i;
       value = v;
+      if (spelling != nullptr) *spelling = k;
       return true;
     }
   }
@@ -200,10 +201,10 @@ bool TIniFile::WriteString(const std::string& section, const std::string& key, c
   std::string eol = lines.empty() || lines.front().eol.empty() ? "\n" : lines.front().eol;
   TLine entry{cleanKey + "=" + cleanValue, eol};
   std::size_t index = 0;
-  std::string old;
-  if (FindKey(lines, cleanSection, cleanKey, index, old)) {
-    entry.eol = lines[index].eol.empty() ? std::string() : lines[index].eol;
-    lines[index] = entry;
+  std::string old, spelling;
+  if (FindKey(lines, cleanSection, cleanKey, index, old, &spelling)) {
+    // The key keeps the spelling the file gives it.
+    lines[index].text = spelling + "=" + cleanValue;
   } else {
     if (!lines.empty() && lines.back().eol.empty()) lines.back().eol = eol;
     long header = FindSection(lines, cleanSection);

@@ -141,8 +141,10 @@ void TNamedMutex::Release() {
   if (m.owner.load() != std::this_thread::get_id()) return;
   if (--m.depth == 0) {
     m.owner.store(std::thread::id());
+    // An inherited description is still the parent's lock: never unlock it
+    // from a forked child.
     int fd = m.fd.load();
-    if (fd >= 0) ::flock(fd, LOCK_UN);
+    if (fd >= 0 && m.pid == ::getpid()) ::flock(fd, LOCK_UN);
   }
   m.threads.unlock();
 }
