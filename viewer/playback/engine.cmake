@@ -7,6 +7,7 @@ add_library(ospry_playback STATIC
   ${CMAKE_CURRENT_LIST_DIR}/U_FrameBuffer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/U_RenderThrottle.cpp
   ${CMAKE_CURRENT_LIST_DIR}/U_FilePlayer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/U_StreamPlayer.cpp
 )
 add_library(ospry::playback ALIAS ospry_playback)
 target_include_directories(ospry_playback PUBLIC ${PROJECT_SOURCE_DIR})
