@@ -223,6 +223,10 @@ bool TMpegFile::SetSpeed(double speed) {
 }
 
 double TMpegFile::PositionMs(int streamIndex, std::int64_t dts, std::int64_t framesRead) const {
+  // The user's frame-rate choice wins: raw streams get time stamps that the
+  // demuxer made up from an assumed rate, which the choice is there to fix.
+  const std::int32_t userRate = GetFrameRate();
+  if (userRate > 0) return static_cast<double>(framesRead + 1) * 1000.0 / userRate;
   if (dts != AV_NOPTS_VALUE && streamIndex >= 0) {
     const AVStream* stream = context_->streams[streamIndex];
     const std::int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
@@ -230,9 +234,7 @@ double TMpegFile::PositionMs(int streamIndex, std::int64_t dts, std::int64_t fra
     const double ms = static_cast<double>(dts - start) * av_q2d(stream->time_base) * 1000.0 + frameMs_;
     if (ms >= 0 && std::isfinite(ms)) return ms;
   }
-  const std::int32_t userRate = GetFrameRate();
-  const double frameMs = userRate > 0 ? 1000.0 / userRate : frameMs_;
-  return static_cast<double>(framesRead + 1) * frameMs;
+  return static_cast<double>(framesRead + 1) * frameMs_;
 }
 
 TReadResult TMpegFile::ReadFrame(std::int32_t& sourceId, std::vector<std::uint8_t>& data, TFrameHeader& header,

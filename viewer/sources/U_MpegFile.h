@@ -15,9 +15,10 @@
 //
 // Such files carry no recording times: the file is taken to start at
 // midnight of the day it was last modified and to span exactly one day.
-// Stamps come from the packets' decoding time stamps when they have them,
-// else from a frame counter and the frame duration (the user's FrameRate when
-// above 0, else the stream's own rate). Seek maps the day linearly onto byte
+// Stamps mark the end of each packet's frame: with the user's FrameRate
+// above 0, (packets read + 1) / FrameRate; else from the packet's decoding
+// time stamp when it has one; else (packets read + 1) frame durations of the
+// stream's own rate. Seek maps the day linearly onto byte
 // positions. Reading is always forward; the source cannot play backward.
 //
 // Error texts: "unable to open mpeg file", "not a valid mpeg stream", "could
