@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -102,8 +103,9 @@ int TDecodeMPEG_Audio::Decode(const TFrameHeader& header, const std::uint8_t* pa
     pcmChannels_ = context_->ch_layout.nb_channels;
   }
 
-  TLockGuard<TLock> guard(callbackLock_);
+  std::unique_lock<TLock> guard(callbackLock_);
   if (!onFrame_) {
+    guard.unlock();
     if (wave_) wave_->Write(pcm_.data(), pcmBytes_);
     return 1;
   }
