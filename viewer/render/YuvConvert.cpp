@@ -2,6 +2,10 @@
 
 #include <array>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace ospry {
 
 namespace {
@@ -42,6 +46,64 @@ const TTables& Tables() {
 
 int ClampByte(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
 
+
+#if defined(__SSE2__)
+// Sixteen pixels of one row: pmaddwd computes 298 Y' + k V' (or U') exactly
+// in 32 bits, the shift and the two saturating packs then give the same
+// floor-and-clamp as the tables.
+struct TSse2Constants {
+  __m128i zero = _mm_setzero_si128();
+  __m128i lumaOffset = _mm_set1_epi16(16);
+  __m128i chromaOffset = _mm_set1_epi16(128);
+  __m128i one = _mm_set1_epi16(1);
+  __m128i rounding = _mm_set1_epi32(128);
+  __m128i alpha = _mm_set1_epi8(static_cast<char>(0xFF));
+  __m128i yv_r = _mm_setr_epi16(298, 409, 298, 409, 298, 409, 298, 409);
+  __m128i yu_g = _mm_setr_epi16(298, -100, 298, -100, 298, -100, 298, -100);
+  __m128i v1_g = _mm_setr_epi16(-208, 128, -208, 128, -208, 128, -208, 128);
+  __m128i yu_b = _mm_setr_epi16(298, 516, 298, 516, 298, 516, 298, 516);
+};
+
+inline __m128i Shift8(__m128i v) { return _mm_srai_epi32(v, 8); }
+
+// Eight pixels: y, u, v hold Y', U', V' as 16-bit lanes (chroma already
+// doubled per pixel pair). Returns R, G, B as 16-bit lanes.
+inline void EightPixels(const TSse2Constants& k, __m128i y, __m128i u, __m128i v, __m128i& r,
+                        __m128i& g, __m128i& b) {
+  const __m128i yvLo = _mm_unpacklo_epi16(y, v), yvHi = _mm_unpackhi_epi16(y, v);
+  const __m128i yuLo = _mm_unpacklo_epi16(y, u), yuHi = _mm_unpackhi_epi16(y, u);
+  const __m128i v1Lo = _mm_unpacklo_epi16(v, k.one), v1Hi = _mm_unpackhi_epi16(v, k.one);
+  r = _mm_packs_epi32(Shift8(_mm_add_epi32(_mm_madd_epi16(yvLo, k.yv_r), k.rounding)),
+                      Shift8(_mm_add_epi32(_mm_madd_epi16(yvHi, k.yv_r), k.rounding)));
+  g = _mm_packs_epi32(
+      Shift8(_mm_add_epi32(_mm_madd_epi16(yuLo, k.yu_g), _mm_madd_epi16(v1Lo, k.v1_g))),
+      Shift8(_mm_add_epi32(_mm_madd_epi16(yuHi, k.yu_g), _mm_madd_epi16(v1Hi, k.v1_g))));
+  b = _mm_packs_epi32(Shift8(_mm_add_epi32(_mm_madd_epi16(yuLo, k.yu_b), k.rounding)),
+                      Shift8(_mm_add_epi32(_mm_madd_epi16(yuHi, k.yu_b), k.rounding)));
+}
+
+// Sixteen pixels of one row from 16 luma and 8 chroma samples.
+inline void SixteenPixels(const TSse2Constants& k, const std::uint8_t* luma, __m128i u16,
+                          __m128i v16, std::uint32_t* out) {
+  const __m128i y8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(luma));
+  const __m128i yLo = _mm_sub_epi16(_mm_unpacklo_epi8(y8, k.zero), k.lumaOffset);
+  const __m128i yHi = _mm_sub_epi16(_mm_unpackhi_epi8(y8, k.zero), k.lumaOffset);
+  __m128i r0, g0, b0, r1, g1, b1;
+  EightPixels(k, yLo, _mm_unpacklo_epi16(u16, u16), _mm_unpacklo_epi16(v16, v16), r0, g0, b0);
+  EightPixels(k, yHi, _mm_unpackhi_epi16(u16, u16), _mm_unpackhi_epi16(v16, v16), r1, g1, b1);
+  const __m128i r = _mm_packus_epi16(r0, r1), g = _mm_packus_epi16(g0, g1),
+                b = _mm_packus_epi16(b0, b1);
+  // Memory order of 0xFFRRGGBB words: B, G, R, A.
+  const __m128i bgLo = _mm_unpacklo_epi8(b, g), bgHi = _mm_unpackhi_epi8(b, g);
+  const __m128i raLo = _mm_unpacklo_epi8(r, k.alpha), raHi = _mm_unpackhi_epi8(r, k.alpha);
+  auto* dst = reinterpret_cast<__m128i*>(out);
+  _mm_storeu_si128(dst + 0, _mm_unpacklo_epi16(bgLo, raLo));
+  _mm_storeu_si128(dst + 1, _mm_unpackhi_epi16(bgLo, raLo));
+  _mm_storeu_si128(dst + 2, _mm_unpacklo_epi16(bgHi, raHi));
+  _mm_storeu_si128(dst + 3, _mm_unpackhi_epi16(bgHi, raHi));
+}
+#endif
+
 }  // namespace
 
 std::uint32_t YuvToRgb32Pixel(int y, int cb, int cr) {
@@ -71,6 +133,9 @@ void ConvertYuvToRgb32(const TYuvPlanes& planes, int width, int height, std::uin
   const TTables& t = Tables();
   const std::uint8_t* clamp = t.clamp.data() + TTables::kClampOffset;
   const int blocksX = width / 2;
+#if defined(__SSE2__)
+  const TSse2Constants sse;
+#endif
   const int blocksY = height / 2;
   auto pixel = [&](int yv, int rv, int guv, int bu) -> std::uint32_t {
     return 0xFF000000u | (static_cast<std::uint32_t>(clamp[(yv + rv) >> 8]) << 16) |
@@ -85,7 +150,18 @@ void ConvertYuvToRgb32(const TYuvPlanes& planes, int width, int height, std::uin
     auto* d0 = reinterpret_cast<std::uint32_t*>(reinterpret_cast<std::uint8_t*>(dst) +
                                                 (2 * by) * dstStride);
     auto* d1 = reinterpret_cast<std::uint32_t*>(reinterpret_cast<std::uint8_t*>(d0) + dstStride);
-    for (int bx = 0; bx < blocksX; ++bx) {
+    int bx = 0;
+#if defined(__SSE2__)
+    for (; bx + 8 <= blocksX; bx += 8) {
+      const __m128i u8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cbRow + bx));
+      const __m128i v8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(crRow + bx));
+      const __m128i u16 = _mm_sub_epi16(_mm_unpacklo_epi8(u8, sse.zero), sse.chromaOffset);
+      const __m128i v16 = _mm_sub_epi16(_mm_unpacklo_epi8(v8, sse.zero), sse.chromaOffset);
+      SixteenPixels(sse, y0 + 2 * bx, u16, v16, d0 + 2 * bx);
+      SixteenPixels(sse, y1 + 2 * bx, u16, v16, d1 + 2 * bx);
+    }
+#endif
+    for (; bx < blocksX; ++bx) {
       const int u = cbRow[bx], v = crRow[bx];
       const int rv = t.redV[v];
       const int guv = t.greenU[u] + t.greenV[v];
