@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -40,6 +41,7 @@ public:
                         static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1),
                         static_cast<std::uint32_t>(kSinkRate / 100 * 4)};
     int error = 0;
+    first_ = std::chrono::steady_clock::now();
     simple_ = pa_simple_new(nullptr, "ospry-tests", PA_STREAM_RECORD, Monitor(), "capture", &spec,
                             nullptr, &attr, &error);
     if (!simple_) return;
@@ -58,30 +60,56 @@ public:
       {
         std::lock_guard<std::mutex> guard(lock_);
         if (left_.size() >= kSinkRate / 10) break;
+        if (left_.empty()) first_ = std::chrono::steady_clock::now();  // still waiting
       }
       std::this_thread::sleep_for(5ms);
     }
   }
-  ~TMonitorCapture() { Stop(); }
-
   bool Running() const { return simple_ != nullptr; }
 
-  // Stops after the monitor has delivered trailingMs more of sound.
-  std::vector<std::int16_t> Stop(std::chrono::milliseconds trailing = 250ms) {
-    if (thread_.joinable()) {
-      std::this_thread::sleep_for(trailing);
-      stop_.store(true);
-      thread_.join();
+  // Keeps capturing until done(samples so far) or timeout, then stops. The
+  // sink renders in blocks of its current latency, so the monitor may deliver
+  // in bursts with long gaps: tests wait for what they expect to see instead
+  // of a fixed time.
+  std::vector<std::int16_t> StopWhen(
+      const std::function<bool(const std::vector<std::int16_t>&)>& done,
+      std::chrono::milliseconds timeout = 5000ms) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (thread_.joinable() && std::chrono::steady_clock::now() < deadline) {
+      {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (done(left_)) break;
+      }
+      std::this_thread::sleep_for(10ms);
     }
-    if (simple_) {
-      pa_simple_free(simple_);
-      simple_ = nullptr;
-    }
+    Stop();
     std::lock_guard<std::mutex> guard(lock_);
     return left_;
   }
 
+  // Captures for as long as the monitor needs to deliver sound of the
+  // time up to now plus margin, counted from the first sound captured.
+  std::vector<std::int16_t> StopAfterNow(std::chrono::milliseconds margin = 300ms) {
+    const auto elapsed = std::chrono::steady_clock::now() - first_;
+    const auto wanted = static_cast<std::size_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(elapsed + margin).count() *
+        kSinkRate / 1000);
+    return StopWhen([wanted](const std::vector<std::int16_t>& s) { return s.size() >= wanted; });
+  }
+
+  ~TMonitorCapture() { Stop(); }
+
 private:
+  void Stop() {
+    stop_.store(true);
+    if (thread_.joinable()) thread_.join();
+    if (simple_) {
+      pa_simple_free(simple_);
+      simple_ = nullptr;
+    }
+  }
+
+  std::chrono::steady_clock::time_point first_;  // when the first sound came
   pa_simple* simple_ = nullptr;
   std::thread thread_;
   std::atomic<bool> stop_{false};
@@ -125,6 +153,17 @@ std::vector<TRun> Runs(const std::vector<std::int16_t>& samples, int minFrames =
   return runs;
 }
 
+// True once runs stretches of sound have come, followed by 50 ms of silence
+// (room for a block that should not have been played).
+std::function<bool(const std::vector<std::int16_t>&)> HasRunsThenSilence(std::size_t runs,
+                                                                          int minFrames) {
+  return [runs, minFrames](const std::vector<std::int16_t>& s) {
+    std::size_t silent = 0;
+    while (silent < s.size() && s[s.size() - 1 - silent] == 0) ++silent;
+    return silent >= kSinkRate / 20 && Runs(s, minFrames).size() >= runs;
+  };
+}
+
 std::string Describe(const std::vector<TRun>& runs) {
   std::string text;
   for (const auto& r : runs) text += std::to_string(r.level) + " x " + std::to_string(r.frames) + "; ";
@@ -154,7 +193,7 @@ TEST(WaveStream, PlaysBlocksInOrderAndCloseHoldsBackTheLast) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, 60ms);
   EXPECT_FALSE(stream.IsOpen());
 
-  const auto runs = Runs(capture.Stop());
+  const auto runs = Runs(capture.StopWhen(HasRunsThenSilence(4, 64)));
   ASSERT_EQ(runs.size(), 4u) << Describe(runs);
   for (int k = 0; k < 4; ++k) {
     EXPECT_EQ(runs[k].level, 1000 * (k + 1)) << Describe(runs);
@@ -173,7 +212,7 @@ TEST(WaveStream, FirstBlockWaitsForTheSecond) {
   stream.Write(block.data(), static_cast<std::int32_t>(block.size()));
   std::this_thread::sleep_for(100ms);
   stream.Close();
-  EXPECT_TRUE(Runs(capture.Stop(100ms), 1).empty());
+  EXPECT_TRUE(Runs(capture.StopAfterNow(), 1).empty());
 }
 
 // Opening again with another format closes (playing out what was queued) and
@@ -198,7 +237,7 @@ TEST(WaveStream, FormatChangeReopensAndKeepsOrder) {
     stream.Write(block.data(), static_cast<std::int32_t>(block.size()));
   }
   stream.Close();
-  const auto runs = Runs(capture.Stop(), 16);
+  const auto runs = Runs(capture.StopWhen(HasRunsThenSilence(34, 16)), 16);
   // 1000, then the 33 queued mono blocks of alternating sign (the 34th is
   // held back); 2000 was held back when the format changed.
   ASSERT_EQ(runs.size(), 34u) << Describe(runs);

@@ -5,6 +5,8 @@
 # the daemon runs per user (--system=no) with its runtime, state and home
 # folders in a fresh temporary folder, and is stopped when the command ends.
 set -euo pipefail
+# Races inside uninstrumented system libraries (ThreadSanitizer builds only).
+export TSAN_OPTIONS="${TSAN_OPTIONS:-} suppressions=$(dirname "$0")/tsan.supp"
 
 dir=$(mktemp -d "${TMPDIR:-/tmp}/ospry-pulse.XXXXXX")
 socket="$dir/native"

@@ -4,5 +4,7 @@
 # software rasteriser) and can be read back.
 set -euo pipefail
 unset WAYLAND_DISPLAY
+# Races inside uninstrumented system libraries (ThreadSanitizer builds only).
+export TSAN_OPTIONS="${TSAN_OPTIONS:-} suppressions=$(dirname "$0")/tsan.supp"
 export QT_QPA_PLATFORM=xcb
 exec xvfb-run -a -s "-screen 0 1600x1200x24 -nolisten tcp" "$@"
