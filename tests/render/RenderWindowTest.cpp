@@ -266,6 +266,24 @@ TEST(RenderWindowFallback, RepaintPresentsTheLastPictureAgain) {
   ExpectQuadrants(Grab(*window), kQuadrants, 0);
 }
 
+// A hidden window keeps the picture drawn into it; shown again, it presents
+// that picture itself and tells its owner.
+TEST(RenderWindowFallback, ShowsLastPictureAgainWhenExposedAndTellsOwner) {
+  auto window = ShownWindow(64, 64, false);
+  int repaints = 0;
+  window->SetRepaintHandler([&repaints] { ++repaints; });
+  window->hide();
+  ASSERT_TRUE(WaitUntil([&] { return !window->isExposed(); }));
+  TYUVRender renderer(false);
+  const auto picture = Quadrants(64, 64, kQuadrants);
+  renderer.DrawFrame(picture.data(), 64, 64, 1, window->Handle());
+  EXPECT_EQ(window->Stats().rasterPresents, 0);  // nothing to show it on
+  window->show();
+  ASSERT_TRUE(WaitUntil([&] { return window->isExposed() && repaints > 0; }));
+  EXPECT_GE(window->Stats().rasterPresents, 1);
+  ExpectQuadrants(Grab(*window), kQuadrants, 0);
+}
+
 // Pictures the renderer cannot draw and handles that name no live window are
 // ignored without a trace.
 TEST(RenderWindowFallback, IgnoresBadPicturesAndDeadHandles) {
