@@ -15,6 +15,9 @@ constexpr std::size_t kMinPoolBytes = 4 * 1024;
 constexpr std::size_t kMaxPoolBytes = 64 * 1024 * 1024;
 constexpr int kMaxSpeedNotch = 4;  // 2^4 = 16
 constexpr std::size_t kScanChunkBytes = 256 * 1024;
+// A file with more frames than this (a day at 25 fps is about 2 million) is
+// refused rather than indexed.
+constexpr std::size_t kMaxIndexEntries = 8u * 1024u * 1024u;
 // Longest wait of the file worker between two looks at the clock, so an
 // injected clock that jumps is followed promptly.
 constexpr double kMaxPaceWaitMs = 10;
@@ -511,25 +514,16 @@ bool TPort::OpenFile(const std::string& path) {
   // when played.
   TPsParser scanner(false);
   scanner.Reset(static_cast<std::int64_t>(kStreamHeaderSize));
-  std::vector<TEsFrame> frames;
-  std::string chunk(kScanChunkBytes, '\0');
-  TEsFrame frame;
-  for (std::int64_t at = kStreamHeaderSize; at < fileSize;) {
-    const std::int64_t got = file.PositionalRead(at, chunk.data(), static_cast<std::int64_t>(chunk.size()));
-    if (got <= 0) break;
-    scanner.Feed(reinterpret_cast<const std::uint8_t*>(chunk.data()), static_cast<std::size_t>(got));
-    while (scanner.Next(frame)) frames.push_back(frame);
-    at += got;
-  }
-  scanner.Flush();
-  while (scanner.Next(frame)) frames.push_back(frame);
-
   std::vector<TIndexEntry> index;
-  index.reserve(frames.size());
   std::optional<std::int64_t> firstPts;
   double lastVideoMs = -1;
   std::uint32_t videoFrames = 0;
-  for (const TEsFrame& f : frames) {
+  bool tooMany = false;
+  const auto take = [&](const TEsFrame& f) {
+    if (index.size() >= kMaxIndexEntries) {
+      tooMany = true;
+      return;
+    }
     if (!firstPts) firstPts = f.pts90k;
     TIndexEntry entry;
     entry.begin = f.beginOffset;
@@ -542,7 +536,19 @@ bool TPort::OpenFile(const std::string& path) {
       lastVideoMs = std::max(lastVideoMs, entry.ms);
     }
     index.push_back(entry);
+  };
+  std::string chunk(kScanChunkBytes, '\0');
+  TEsFrame frame;
+  for (std::int64_t at = kStreamHeaderSize; at < fileSize && !tooMany;) {
+    const std::int64_t got = file.PositionalRead(at, chunk.data(), static_cast<std::int64_t>(chunk.size()));
+    if (got <= 0) break;
+    scanner.Feed(reinterpret_cast<const std::uint8_t*>(chunk.data()), static_cast<std::size_t>(got));
+    while (scanner.Next(frame)) take(frame);
+    at += got;
   }
+  scanner.Flush();
+  while (scanner.Next(frame)) take(frame);
+  if (tooMany) return false;
   if (videoFrames == 0) return false;
   // Frames are played in time order; a stream that runs backwards is clamped.
   for (std::size_t i = 1; i < index.size(); ++i) index[i].ms = std::max(index[i].ms, index[i - 1].ms);
@@ -696,7 +702,6 @@ void TPort::FileLoop() {
     const std::uint64_t generation = generation_;
     lock.unlock();
     bytes.resize(static_cast<std::size_t>(entry.end - entry.begin));
-    bool shown = false;
     if (file_.PositionalReadExact(entry.begin, bytes.data(), static_cast<std::int64_t>(bytes.size()))) {
       TPsParser parser;
       parser.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
@@ -705,14 +710,16 @@ void TPort::FileLoop() {
       while (parser.Next(frame)) {
         // Stamps count from the file's first frame, like the index.
         const std::int64_t firstPts = frame.pts90k - static_cast<std::int64_t>(std::llround(entry.ms * 90));
-        shown |= HandleFrame(frame, firstPts, decoder, !catchingUp, generation) && !catchingUp;
+        HandleFrame(frame, firstPts, decoder, !catchingUp, generation);
       }
     }
     lock.lock();
     // A seek that came in meanwhile wins over this frame's position.
     if (seekMs_) continue;
     ++nextIndex_;
-    if (shown) shownMs_ = entry.ms;
+    // The position moves with every video frame played, also one that did
+    // not decode.
+    if (entry.isVideo && !catchingUp) shownMs_ = entry.ms;
   }
 }
 

@@ -80,7 +80,8 @@ TEST_F(VPlayFile, ReportsLengthFramesAndPictureSize) {
 
 TEST_F(VPlayFile, RefusesWhatIsNotAVendorFile) {
   const std::string text = test::TempPath("not-vendor.txt");
-  ASSERT_TRUE(WriteWholeFile(text, "hello, this is not a recording at all, just some words", 56));
+  const std::string words = "hello, this is not a recording at all, just some words";
+  ASSERT_TRUE(WriteWholeFile(text, words.data(), static_cast<std::int64_t>(words.size())));
   const std::string headerOnly = test::TempPath("header-only.vnd");
   const std::string header = vendor::TStreamHeader{}.Encode();
   ASSERT_TRUE(WriteWholeFile(headerOnly, header.data(), static_cast<std::int64_t>(header.size())));
@@ -90,6 +91,23 @@ TEST_F(VPlayFile, RefusesWhatIsNotAVendorFile) {
   EXPECT_FALSE(Library().VPlay_OpenFile(0, nullptr));
   EXPECT_FALSE(Library().VPlay_OpenFile(-1, RawFile().c_str()));
   EXPECT_FALSE(Library().VPlay_OpenFile(64, RawFile().c_str()));
+  // A real header over noise: refused, or opened and played without harm.
+  std::string noisy = vendor::TStreamHeader{}.Encode();
+  std::uint32_t seed = 7;
+  for (int i = 0; i < 100000; ++i) {
+    seed = seed * 1103515245 + 12345;
+    noisy.push_back(static_cast<char>(i % 500 == 0 ? 0 : seed >> 24));
+    if (i % 500 == 0) noisy += std::string("\x00\x01\xE0\x01\x00\x80\x80\x05", 8);
+  }
+  const std::string noisyPath = test::TempPath("noisy.vnd");
+  ASSERT_TRUE(WriteWholeFile(noisyPath, noisy.data(), static_cast<std::int64_t>(noisy.size())));
+  if (Library().VPlay_OpenFile(0, noisyPath.c_str())) {
+    ASSERT_TRUE(Library().VPlay_Play(0, 0));
+    clock_.AdvanceMs(60000);
+    ASSERT_TRUE(Library().VPlay_SetPlayPos(0, 0.5f));
+    clock_.AdvanceMs(60000);
+    ASSERT_TRUE(Library().VPlay_CloseFile(0));
+  }
   // A refused file leaves the port free.
   std::int32_t port = -1;
   ASSERT_TRUE(Library().VPlay_GetPort(&port));

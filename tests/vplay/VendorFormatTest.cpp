@@ -121,6 +121,29 @@ TEST(VendorFormat, ParserDropsCutOffFramesAndResumesAtTheNextOne) {
   EXPECT_FALSE(parser.Next(frame));
 }
 
+// Random bytes sprinkled with start codes: the parser neither crashes nor
+// holds on to more than an incomplete packet.
+TEST(VendorFormat, RandomBytesAreSkippedWithinBoundedMemory) {
+  std::uint32_t seed = 12345;
+  std::string noise(200000, '\0');
+  for (std::size_t i = 0; i < noise.size(); ++i) {
+    seed = seed * 1103515245 + 12345;
+    noise[i] = static_cast<char>(seed >> 24);
+    if (i % 997 == 0 && i + 4 < noise.size()) {
+      std::memcpy(noise.data() + i, i % 2 == 0 ? "\x00\x00\x01\xE0" : "\x00\x00\x01\xBA", 4);
+      i += 3;
+    }
+  }
+  TPsParser parser;
+  for (std::size_t at = 0; at < noise.size(); at += 1000) {
+    parser.Feed(reinterpret_cast<const std::uint8_t*>(noise.data()) + at, 1000);
+    EXPECT_LE(parser.Pending(), 65536u + 1000u);
+    TEsFrame frame;
+    while (parser.Next(frame)) EXPECT_LE(frame.data.size(), vendor::kMaxFrameBytes);
+  }
+  parser.Flush();
+}
+
 TEST(VendorFormat, OversizedFramesAreRefusedByTheWriter) {
   EXPECT_TRUE(writer::TVendorMuxer::VideoFrame(nullptr, vendor::kMaxFrameBytes + 1, 0, true).bytes.empty());
 }
