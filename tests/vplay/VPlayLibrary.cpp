@@ -1,6 +1,5 @@
 #include "tests/vplay/VPlayLibrary.h"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -11,14 +10,13 @@
 
 namespace ospry::test {
 
-void* TVPlay::Symbol(const char* name) const { return handle != nullptr ? dlsym(handle, name) : nullptr; }
+void* TVPlay::Symbol(const char* name) const { return library.Symbol(name); }
 
 TVPlay& Library() {
-  static TVPlay library = [] {
-    TVPlay lib;
-    lib.handle = dlopen(VPLAY_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (lib.handle == nullptr) throw std::runtime_error(dlerror());
-#define VPLAY_ENTRY(name) lib.name = reinterpret_cast<decltype(lib.name)>(dlsym(lib.handle, #name));
+  static TVPlay& library = [] () -> TVPlay& {
+    static TVPlay lib;
+    if (!lib.library.Load(VPLAY_LIBRARY_PATH)) throw std::runtime_error(lib.library.LastError());
+#define VPLAY_ENTRY(name) lib.name = reinterpret_cast<decltype(lib.name)>(lib.library.Symbol(#name));
     VPLAY_ENTRY(VPlay_GetPort)
     VPLAY_ENTRY(VPlay_FreePort)
     VPLAY_ENTRY(VPlay_OpenStream)

@@ -6,12 +6,13 @@
 #include <functional>
 #include <string>
 
+#include "platform/DynLib.h"
 #include "vplay/VPlay.h"
 
 namespace ospry::test {
 
 struct TVPlay {
-  void* handle = nullptr;
+  TDynLib library;
 #define VPLAY_ENTRY(name) decltype(&::name) name = nullptr;
   VPLAY_ENTRY(VPlay_GetPort)
   VPLAY_ENTRY(VPlay_FreePort)
