@@ -6,7 +6,10 @@
 
 #include "tests/vplay/VPlayLibrary.h"
 #include "tests/vplay/VPlayTestSupport.h"
+#include "platform/Files.h"
+#include "tools/writer/vendor/VendorClip.h"
 #include "tools/writer/vendor/VendorMedia.h"
+#include "viewer/container/U_ClipReader.h"
 
 namespace ospry {
 namespace {
@@ -120,6 +123,49 @@ TEST_F(VPlayStream, DecodesPicturesAndSoundWithStampsFromTheStreamStart) {
     ASSERT_TRUE(Library().VPlay_CloseStream(port_));
     EXPECT_FALSE(Library().VPlay_CloseStream(port_)) << "already closed";
   }
+}
+
+// A kind-2 clip: the container's stream header and frame entries, read back
+// by the container reader, decode like the stream they came from.
+TEST_F(VPlayStream, KindTwoClipFramesDecodeFromTheContainer) {
+  const std::string path = test::TempPath("kind2.clip");
+  const std::int32_t secondClip = static_cast<std::int32_t>(VideoFrameIndex(25));
+  const TDateTime start = EncodeDateTime({2026, 12, 11, 10, 0, 0, 0});
+  {
+    writer::TFileOutput out;
+    ASSERT_TRUE(out.Create(path));
+    writer::TContainerWriter container(out, false);
+    EXPECT_FALSE(writer::AddVendorClips(container, Stream(), start, {secondClip}))
+        << "counts must cover every frame";
+    ASSERT_TRUE(writer::AddVendorClips(
+        container, Stream(), start, {secondClip, static_cast<std::int32_t>(Stream().frames.size()) - secondClip}));
+    ASSERT_TRUE(container.Finish() && out.Close());
+  }
+  TReadFile file(path);
+  TClipReader reader(file, file.Size(), false);
+  ASSERT_TRUE(reader.Valid()) << reader.Error();
+  const TIndexParser& index = *reader.Index();
+  std::string header;
+  ASSERT_TRUE(index.GetHeaderData(writer::kVendorStreamKind, header));
+  ASSERT_EQ(header, Stream().HeaderBytes());
+  ASSERT_EQ(index.ClipCount(), 2);
+  EXPECT_EQ(index.Frame(index.Clip(0).FrameCount).FrameType, 1) << "the second clip starts on a key frame";
+
+  ASSERT_TRUE(Library().VPlay_OpenStream(port_, reinterpret_cast<const std::uint8_t*>(header.data()), 40, kPool));
+  ASSERT_TRUE(Library().VPlay_SetDecCallBack(port_, &TRecorder::DecodeCallback));
+  ASSERT_TRUE(Library().VPlay_Play(port_, 0));
+  for (const TFrameEntry& entry : index.Frames()) {
+    ASSERT_EQ(entry.StreamKind, writer::kVendorStreamKind);
+    std::string payload(static_cast<std::size_t>(entry.DataSize), '\0');
+    ASSERT_TRUE(file.PositionalReadExact(entry.Offset, payload.data(), entry.DataSize));
+    Feed(payload);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return Pictures() == 50; })) << Pictures();
+  const test::TPortRecord record = TRecorder::Instance().Get(port_);
+  EXPECT_EQ(record.pictures.back().info.stamp, 49 * 40);
+  // Library stamps plus the first frame's time give the entries' times.
+  const TFrameEntry& last = index.Frame(index.FrameCount() - 1);
+  EXPECT_EQ(MillisecondsBetween(last.Stamp, start), Stream().frames.back().stampMs);
 }
 
 TEST_F(VPlayStream, RefusesInputWhileTheBufferIsFull) {
