@@ -83,10 +83,9 @@ void TFMain::StartViewer() {
     SetCurrentThreadName("ospry-watch");
     if (viewer) viewer->WaitForExit();
     std::lock_guard<std::mutex> guard(link->lock);
-    if (link->form != nullptr) {
-      TFMain* form = link->form;
-      QMetaObject::invokeMethod(form, [form] { form->ViewerEnded(); }, Qt::QueuedConnection);
-    }
+    // Queued by name: the call record is made and freed inside Qt, so no
+    // object of ours changes hands between the threads.
+    if (link->form != nullptr) QMetaObject::invokeMethod(link->form, "ViewerEnded", Qt::QueuedConnection);
   }).detach();
 }
 

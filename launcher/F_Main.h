@@ -51,6 +51,8 @@ signals:
 
 private slots:
   void mi_closeClick();
+  // The viewer process has ended (queued from the watch thread).
+  void ViewerEnded();
 
 private:
   void FormCreate();
@@ -58,7 +60,6 @@ private:
   void StartViewer();
   void AddTrayIcon();
   void FormDestroy();
-  void ViewerEnded();
   void CloseForm();
 
   TLauncherOptions options_;
