@@ -136,10 +136,11 @@ TEST_F(PackTest, ContainerIsRebasedBehindTheLauncher) {
     const TIndexParser& index = *packed.Index();
     ASSERT_EQ(index.FrameCount(), 3);
     EXPECT_EQ(index.Frame(0).Offset, static_cast<std::int64_t>(launcher.size()));
+    const std::string inputBytes = ReadFileText(input);
     for (std::int32_t i = 0; i < 3; ++i) {
       const TFrameEntry& a = original.Index()->Frame(i);
       const TFrameEntry& b = index.Frame(i);
-      EXPECT_EQ(package.substr(b.Offset, b.DataSize), ReadFileText(input).substr(a.Offset, a.DataSize));
+      EXPECT_EQ(package.substr(b.Offset, b.DataSize), inputBytes.substr(a.Offset, a.DataSize));
       EXPECT_EQ(b.Stamp, a.Stamp);
       EXPECT_EQ(b.FrameType, a.FrameType);
     }

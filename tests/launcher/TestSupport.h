@@ -53,8 +53,12 @@ inline bool WaitUntil(const std::function<bool()>& done,
 }
 
 inline std::string ReadFileText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return {};
+  std::string bytes(static_cast<std::size_t>(in.tellg()), '\0');
+  in.seekg(0);
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
 // A fresh folder "<TMPDIR>/ospry-launcher-XXXXXX/tmp/" that TMPDIR points to
