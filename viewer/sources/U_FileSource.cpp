@@ -38,6 +38,7 @@ void TFileSource::Load(std::int64_t endPosition, const std::string& extractFolde
   fileChecksum_ = reader.FileChecksum();
   Description = reader.Description();
   index_ = reader.TakeIndex();
+  fileSize_ = file_->Size();
   GoToStart();
 }
 
@@ -205,8 +206,7 @@ TReadResult TFileSource::ReadFrame(std::int32_t& sourceId, std::vector<std::uint
   time = frame.Stamp;
   // The size is checked against the file before any buffer is sized from it;
   // a short read is a failed read.
-  const std::int64_t fileSize = file_->Size();
-  if (frame.DataSize < 0 || frame.Offset < 0 || frame.Offset > fileSize - frame.DataSize) {
+  if (frame.DataSize < 0 || frame.Offset < 0 || frame.Offset > fileSize_ - frame.DataSize) {
     SetLastError(kReadError);
     result = kReadNothing;
   } else {

@@ -96,6 +96,7 @@ private:
   const TReadFile* file_ = nullptr;
   std::unique_ptr<TIndexParser> index_;
   std::uint32_t fileChecksum_ = 0;
+  std::int64_t fileSize_ = 0;  // taken at load, so playing costs one read per frame
   std::atomic<double> speed_{0.0};
   std::atomic<bool> keyFramesOnly_{false};
   std::atomic<std::int32_t> position_{-1};
