@@ -69,7 +69,8 @@ class TLogManager {
 public:
   enum class TMode {
     Thread,  // a log thread runs the loop every 500 ms of the clock
-    Manual,  // no thread: the owner calls RunOnce (tests)
+    Manual,  // no thread: the owner calls RunOnce (tests; a log thread on a
+             // manual clock would run its passes back to back)
   };
 
   // The program folder beside the running executable, the system clock.
