@@ -19,16 +19,18 @@ bool LessIgnoringCase(const std::string& a, const std::string& b) {
   return ::strcasecmp(a.c_str(), b.c_str()) < 0;
 }
 
-// Creates or truncates path and writes the bytes; payloads are programs and
-// libraries, so the file is made executable (an existing file keeps its old
-// mode on truncation, hence the explicit chmod).
+// Writes the bytes under a temporary name beside path and renames the
+// complete file over it. Truncating in place would pull the pages from under
+// another package's viewer that has the old library or program mapped (a
+// crash there); after a rename that process keeps its old file. Payloads are
+// programs and libraries, so the file is made executable.
 bool WritePayloadFile(const std::string& path, const unsigned char* data, std::size_t sizeBytes) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
-  if (fd < 0) return false;  // a folder in the way, a running program, no rights
-  ::fchmod(fd, 0755);
+  const std::string partial = path + ".part-" + std::to_string(::getpid());
+  int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+  if (fd < 0) return false;  // the folder cannot be written
+  bool ok = ::fchmod(fd, 0755) == 0;
   std::size_t done = 0;
-  bool ok = true;
-  while (done < sizeBytes) {
+  while (ok && done < sizeBytes) {
     ssize_t n = ::write(fd, data + done, sizeBytes - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
@@ -38,9 +40,11 @@ bool WritePayloadFile(const std::string& path, const unsigned char* data, std::s
     done += static_cast<std::size_t>(n);
   }
   if (::close(fd) != 0) ok = false;
-  // A half-written payload is useless and would not be deleted by anyone,
-  // since it is not registered: remove it now.
-  if (!ok) ::unlink(path.c_str());
+  // Fails when a folder is in the way.
+  if (ok && ::rename(partial.c_str(), path.c_str()) != 0) ok = false;
+  // A half-written payload is useless and, not being registered, would never
+  // be deleted by anyone.
+  if (!ok) ::unlink(partial.c_str());
   return ok;
 }
 

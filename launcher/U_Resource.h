@@ -29,8 +29,10 @@ public:
 
   // Writes the embedded payload resourceName to the temporary folder under
   // fileName (or to fileName itself when isFullPath), replacing an existing
-  // file, and registers it. False, with nothing registered and no partial
-  // file left, when the resource is missing or the file cannot be written.
+  // file by renaming the complete new one over it (a process still using the
+  // old file keeps it), and registers it. False, with nothing registered and
+  // no partial file left, when the resource is missing or the file cannot be
+  // written.
   bool Extract(const std::string& resourceName, const std::string& fileName, bool isFullPath = false);
 
   // Starts the registered payload (names compared without regard to case)
