@@ -128,6 +128,17 @@ void TRenderThrottle::RenderAllPending() {
   resyncPending_ = true;
 }
 
+void TRenderThrottle::FinishRun() {
+  std::lock_guard<TRecursiveLock> guard(lock_);
+  if (destroying_ || staging_.Count() == 0) return;
+  display_.MoveAllFrom(staging_);
+  if (!renderRunning_) {
+    resumeTime_ = clock_.Now();
+    renderRunning_ = true;
+    if (mode_ == TThreadMode::kOwnThread) renderThread_.Resume();
+  }
+}
+
 bool TRenderThrottle::RenderNext() { return display_.RenderNext(); }
 
 void TRenderThrottle::StepBack() { display_.StepBack(); }
