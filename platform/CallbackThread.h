@@ -9,7 +9,9 @@
 // An exception that leaves the callback ends the thread silently.
 //
 // Threading: every operation may be called from any thread except the worker
-// itself (WaitFor from the worker would deadlock and returns at once instead).
+// itself (WaitFor from the worker would deadlock and returns at once instead;
+// the object must not be destroyed by its own worker). Several threads may
+// wait at once.
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -52,7 +54,9 @@ private:
   std::atomic<bool> suspended_{true};
   std::atomic<bool> terminated_{false};
   std::atomic<bool> finished_{false};
-  std::thread thread_;            // started on the first Resume
+  bool started_ = false;          // guarded by lock_
+  std::thread::id workerId_;      // guarded by lock_
+  std::thread thread_;            // started on the first Resume; joined once
   std::once_flag joined_;
 };
 

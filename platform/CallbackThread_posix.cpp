@@ -16,13 +16,17 @@ TCallbackThread::~TCallbackThread() {
 
 void TCallbackThread::SetCallback(TCallback callback) {
   std::lock_guard<std::mutex> guard(lock_);
-  if (!thread_.joinable()) callback_ = std::move(callback);
+  if (!started_) callback_ = std::move(callback);
 }
 
 void TCallbackThread::Resume() {
   std::lock_guard<std::mutex> guard(lock_);
   suspended_ = false;
-  if (!thread_.joinable() && !terminated_) thread_ = std::thread([this] { Body(); });
+  if (!started_ && !terminated_) {
+    thread_ = std::thread([this] { Body(); });
+    workerId_ = thread_.get_id();
+    started_ = true;
+  }
   wake_.notify_all();
 }
 
@@ -40,9 +44,10 @@ void TCallbackThread::Terminate() {
 void TCallbackThread::WaitFor() {
   std::thread::id self = std::this_thread::get_id();
   {
+    // thread_ itself is not read here: a concurrent WaitFor may be joining
+    // it, which changes it.
     std::lock_guard<std::mutex> guard(lock_);
-    if (!thread_.joinable()) return;
-    if (thread_.get_id() == self) return;
+    if (!started_ || workerId_ == self) return;
   }
   std::call_once(joined_, [this] { thread_.join(); });
 }

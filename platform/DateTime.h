@@ -36,11 +36,13 @@ TDateTime NowDateTime();
 TDateTime DateOf(TDateTime value);
 // Last modification of a file as local date-time, or kNoTime when unknown.
 TDateTime FileModifiedDateTime(const std::string& path);
-// Conversions between seconds since the Unix epoch (UTC) and local date-times.
+// Conversions between seconds since the Unix epoch (UTC) and local date-times
+// (rounded to the millisecond; kNoTime when not representable).
 TDateTime UnixToDateTime(double unixSeconds);
 double DateTimeToUnix(TDateTime value);
 
-// |a - b| in whole milliseconds, truncated.
+// |a - b| in whole milliseconds, truncated; the rounding error of storing
+// two millisecond-exact date-times as doubles does not cost a millisecond.
 std::int64_t MillisecondsBetween(TDateTime a, TDateTime b);
 // Date-time span from milliseconds.
 inline TDateTime MillisecondsToDays(double ms) { return ms / kMsPerDay; }

@@ -6,6 +6,7 @@
 #include <time.h>
 
 #include <atomic>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 
@@ -142,10 +143,18 @@ TCalendarTime DecodeDateTime(TDateTime value) {
 }
 
 TDateTime UnixToDateTime(double unixSeconds) {
-  double whole = std::floor(unixSeconds);
-  time_t t = static_cast<time_t>(whole);
+  if (!std::isfinite(unixSeconds)) return kNoTime;
+  // Whole milliseconds first: splitting off the fraction of a large seconds
+  // value and truncating it loses a millisecond to rounding noise.
+  std::int64_t totalMs = std::llround(unixSeconds * 1000.0);
+  std::int64_t seconds = totalMs / 1000, ms = totalMs % 1000;
+  if (ms < 0) {
+    ms += 1000;
+    seconds -= 1;
+  }
+  time_t t = static_cast<time_t>(seconds);
   struct tm local {};
-  localtime_r(&t, &local);
+  if (localtime_r(&t, &local) == nullptr) return kNoTime;
   TCalendarTime c;
   c.year = local.tm_year + 1900;
   c.month = local.tm_mon + 1;
@@ -153,9 +162,9 @@ TDateTime UnixToDateTime(double unixSeconds) {
   c.hour = local.tm_hour;
   c.minute = local.tm_min;
   c.second = local.tm_sec > 59 ? 59 : local.tm_sec;
-  c.millisecond = static_cast<int>((unixSeconds - whole) * 1000.0);
-  if (c.millisecond > 999) c.millisecond = 999;
-  return EncodeDateTime(c);
+  c.millisecond = static_cast<int>(ms);
+  TDateTime out = kNoTime;
+  return TryEncodeDateTime(c, out) ? out : kNoTime;
 }
 
 double DateTimeToUnix(TDateTime value) {
@@ -174,7 +183,7 @@ double DateTimeToUnix(TDateTime value) {
 TDateTime NowDateTime() {
   struct timespec ts {};
   clock_gettime(CLOCK_REALTIME, &ts);
-  return UnixToDateTime(static_cast<double>(ts.tv_sec) + (ts.tv_nsec / 1000000) / 1000.0);
+  return UnixToDateTime(static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec / 1000000) / 1000.0);
 }
 
 TDateTime DateOf(TDateTime value) { return std::trunc(value); }
@@ -186,7 +195,14 @@ TDateTime FileModifiedDateTime(const std::string& path) {
 }
 
 std::int64_t MillisecondsBetween(TDateTime a, TDateTime b) {
-  return static_cast<std::int64_t>(std::fabs(a - b) * kMsPerDay);
+  // Two date-times a whole number of milliseconds apart are stored with a
+  // rounding error of up to half a unit in the last place each, so their
+  // difference can fall just short of the whole number (999.9999 ms for one
+  // second). Truncation forgives exactly that representation error and no
+  // more.
+  double ms = std::fabs(a - b) * kMsPerDay;
+  double representationError = (std::fabs(a) + std::fabs(b)) * DBL_EPSILON * kMsPerDay;
+  return static_cast<std::int64_t>(ms + representationError);
 }
 
 char DateSeparator() {

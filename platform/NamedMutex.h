@@ -3,7 +3,14 @@
 // decoders serialise calls into a decoding library across all viewer
 // processes with one. Re-entrant for the owning thread; released by the
 // system when the holding process dies. Cheap when uncontended.
-#include <memory>
+//
+// Every TNamedMutex of one name in one process shares one ownership record,
+// so two objects of the same name exclude each other's threads and are
+// re-entrant for the owning thread, as two handles of one system mutex are.
+//
+// Threading: any thread may call Wait and Release; Release by a thread that
+// does not own the mutex does nothing. A process that forks without exec
+// must not rely on mutexes it held at the fork in the child.
 #include <string>
 
 namespace ospry {
@@ -11,8 +18,11 @@ namespace ospry {
 class TNamedMutex {
 public:
   // Opens (or creates, not owned) the mutex called name. Valid() is false
-  // when the system object cannot be had; Wait and Release then do nothing.
+  // when the system object cannot be had; Wait and Release then still
+  // serialise the threads of this process, but not other processes.
   explicit TNamedMutex(const std::string& name);
+  // Ownership is not given up by destruction (as with a system handle closed
+  // while owned): the owning thread releases first.
   ~TNamedMutex();
   TNamedMutex(const TNamedMutex&) = delete;
   TNamedMutex& operator=(const TNamedMutex&) = delete;
@@ -24,9 +34,17 @@ public:
   // owning thread has been released.
   void Release();
 
+  // The file whose lock stands for the mutex called name (for diagnostics
+  // and tests): "<runtime folder>/ospry-mutex/<name>.lock", the runtime
+  // folder being $XDG_RUNTIME_DIR, else "<temp folder>/ospry-<uid>". The name
+  // is reduced to letters, digits, '.', '-' and '_'; a name that had to be
+  // changed gets a hash of the original appended, so distinct names never
+  // share a file.
+  static std::string LockFilePath(const std::string& name);
+
 private:
   struct TImpl;
-  std::unique_ptr<TImpl> impl_;
+  TImpl* impl_;  // the process-wide record of the name; lives until exit
 };
 
 // Scoped ownership of a named mutex.

@@ -1,0 +1,5 @@
+#include "FuzzTargets.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return ospry::fuzz::FuzzClipReader(data, size);
+}

@@ -1,0 +1,147 @@
+// ospry-clip info and verify, run as the user runs them.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "../container/ContainerTestUtil.h"
+#include "platform/Files.h"
+#include "tools/writer/ClipWriter.h"
+
+namespace ospry {
+namespace {
+
+using nlohmann::json;
+using writer::TContainerWriter;
+using writer::TFileOutput;
+using writer::TMultiClipWriter;
+
+struct TRun {
+  int status = -1;
+  std::string out, err;
+};
+
+class ClipCommands : public ::testing::Test {
+protected:
+  TRun Run(const std::string& arguments) {
+    const std::string command = std::string(OSPRY_CLIP_EXE) + " " + arguments + " >" + dir_.File("out.txt") +
+                                " 2>" + dir_.File("err.txt");
+    const int raw = std::system(command.c_str());
+    TRun run;
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    ReadWholeFile(dir_.File("out.txt"), run.out);
+    ReadWholeFile(dir_.File("err.txt"), run.err);
+    return run;
+  }
+  // A package: other bytes in front of a container with a section.
+  std::string WritePackage(bool shortEntries = false) {
+    const std::string path = dir_.File("package.bin");
+    TFileOutput out;
+    EXPECT_TRUE(out.Create(path));
+    out.Write("launcher image bytes");
+    TContainerWriter w(out, shortEntries);
+    test::WriteSampleClip(w, 10, 6);
+    w.AddSection(2, "VPlay.dll", "library");
+    w.SetDescription("Gate camera");
+    EXPECT_TRUE(w.Finish());
+    EXPECT_TRUE(out.Close());
+    return path;
+  }
+  std::string WriteMulti() {
+    const std::string path = dir_.File("multi.bin");
+    TFileOutput out;
+    EXPECT_TRUE(out.Create(path));
+    TMultiClipWriter multi(out);
+    for (int i = 0; i < 2; ++i) {
+      TContainerWriter w(out, false);
+      test::WriteSampleClip(w, 4, 4);
+      EXPECT_TRUE(w.Finish());
+      multi.AddClip(test::SampleInfo("Camera " + std::to_string(i)), out.Position());
+    }
+    multi.SetMode(1);
+    multi.SetDescription("Both gates");
+    EXPECT_TRUE(multi.Finish());
+    EXPECT_TRUE(out.Close());
+    return path;
+  }
+  test::TTempDir dir_;
+};
+
+TEST_F(ClipCommands, InfoDescribesAContainer) {
+  const std::string path = WritePackage(true);
+  TRun run = Run("info " + path);
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const char* line : {"Clip container file", ": LUMENTAR", "Description: \"Gate camera\"",
+                           "[0] kind 2, \"VPlay.dll\", 7 bytes", "Clips: 2",
+                           "[0] 2026/03/14 10:00:00.000 - 2026/03/14 10:00:00.200, 6 frames",
+                           "channel \"Gate\"", "[0] kind 2, 40 bytes", "Frames: 10", "kind 2, type 1: 3",
+                           "kind 2, type 3: 7"})
+    EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+
+  run = Run("info --json " + path);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const json d = json::parse(run.out);
+  const json& c = d["containers"][0];
+  EXPECT_EQ(c["variant"], "LUMENTAR");
+  EXPECT_EQ(c["frameCount"], 10);
+  EXPECT_EQ(c["clips"][1]["frameCount"], 4);
+  EXPECT_EQ(c["recorders"][0]["user"], "operator");
+  EXPECT_EQ(c["sections"][0]["name"], "VPlay.dll");
+  EXPECT_FALSE(d.contains("multiClip"));
+}
+
+TEST_F(ClipCommands, InfoDescribesAMultiClipFile) {
+  const TRun run = Run("info --json " + WriteMulti());
+  ASSERT_EQ(run.status, 0) << run.err;
+  const json d = json::parse(run.out);
+  EXPECT_EQ(d["multiClip"]["clipCount"], 2);
+  EXPECT_EQ(d["multiClip"]["modeName"], "Sync play");
+  EXPECT_EQ(d["multiClip"]["description"], "Both gates");
+  EXPECT_EQ(d["multiClip"]["clips"][1]["recorder"]["channel"], "Camera 1");
+  ASSERT_EQ(d["containers"].size(), 2u);
+  EXPECT_EQ(d["containers"][1]["valid"], true);
+}
+
+TEST_F(ClipCommands, InfoRejectsOtherFiles) {
+  const std::string path = dir_.File("other.bin");
+  ASSERT_TRUE(WriteWholeFile(path, "not a clip at all", 17));
+  for (const std::string& target : {path, dir_.File("missing.bin")}) {
+    const TRun run = Run("info " + target);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.out.empty());
+    EXPECT_FALSE(run.err.empty());
+  }
+}
+
+TEST_F(ClipCommands, VerifyReportsTheDialogTexts) {
+  const std::string path = WritePackage();
+  TRun run = Run("verify " + path);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "Frames: Frames authenticated\nFile: File authenticated\nAuthentication successful\n");
+
+  std::string content;
+  ASSERT_TRUE(ReadWholeFile(path, content));
+  content[3] ^= 0x40;  // inside the launcher image
+  ASSERT_TRUE(WriteWholeFile(path, content.data(), static_cast<std::int64_t>(content.size())));
+  run = Run("verify --json " + path);
+  EXPECT_EQ(run.status, 1);
+  const json d = json::parse(run.out);
+  EXPECT_EQ(d["frames"], "Frames authenticated");
+  EXPECT_EQ(d["fileStatus"], "File error");
+  EXPECT_EQ(d["messages"], json::array({"File corrupted"}));
+  EXPECT_EQ(d["successful"], false);
+}
+
+TEST_F(ClipCommands, VerifyOfAFileWithoutChecksums) {
+  const std::string path = dir_.File("other.bin");
+  ASSERT_TRUE(WriteWholeFile(path, "raw stream bytes", 16));
+  const TRun run = Run("verify " + path);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "Frames: No frame authentication\nFile: No file authentication\nNo files to authenticate\n");
+}
+
+}  // namespace
+}  // namespace ospry
