@@ -1,6 +1,7 @@
 #pragma once
 // Sources for the engine's end-to-end tests: three clips played as a list,
-// and a master and secondary pair with a gap of more than 10 s.
+// and a master and secondary pair with a gap of more than 10 s. Made as clip
+// files with the writer and opened with the clip file source.
 #include <memory>
 #include <vector>
 

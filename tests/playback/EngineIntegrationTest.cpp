@@ -93,6 +93,7 @@ class EngineIntegrationTest : public ::testing::TestWithParam<double> {};
 TEST_P(EngineIntegrationTest, PlaysThreeClipsInOrderAtTheirPace) {
   const double speed = GetParam();
   auto clips = testing::MakeIntegrationClips(std::fabs(speed));
+  ASSERT_EQ(clips->Sources().size(), 3u);
   TChannel channel(clips->Sources());
   channel.PlayAll(speed);
   ASSERT_TRUE(channel.Finished());
