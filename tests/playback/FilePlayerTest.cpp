@@ -298,6 +298,39 @@ TEST_F(FilePlayerTest, AStampJumpRestartsTheClockAndReseeksSecondaries) {
   EXPECT_EQ(FramesOf(1).size(), 6u);  // nothing of the gap, nothing ahead
 }
 
+TEST_F(FilePlayerTest, ASecondarySoughtOverAGapNeverGoesPastTheMaster) {
+  TFakeVideoSource master(0, {MakeFakeClip(At(0), 5, 40, 5), MakeFakeClip(At(30000), 5, 40, 5)}, 0);
+  // 20 ms later than the master in both clips.
+  TFakeVideoSource secondary(
+      1, {MakeFakeClip(At(20), 5, 40, 5), MakeFakeClip(At(30020), 5, 40, 5)}, 0);
+  player_.AddSource(&master);
+  player_.AddSource(&secondary);
+  player_.Play();
+  int lastMaster = -1;
+  for (int i = 0; i < 10; ++i) {
+    delivered_.clear();
+    Tick();
+    for (const auto& frame : delivered_) {
+      if (frame.SourceId == 0) lastMaster = frame.Ms;
+      else
+        EXPECT_LE(frame.Ms, lastMaster);
+    }
+  }
+  EXPECT_EQ(lastMaster, 30160);
+}
+
+TEST_F(FilePlayerTest, AnEmptySourceOnlyReportsItsEnd) {
+  TFakeVideoSource empty(0, {}, 1);
+  player_.AddSource(&empty);
+  player_.Play();
+  EXPECT_EQ(Tick(), 100);
+  player_.Seek(At(0));
+  EXPECT_EQ(Tick(), 100);
+  EXPECT_TRUE(delivered_.empty());
+  EXPECT_EQ(clipEnds_.size(), 2u);
+  EXPECT_EQ(player_.GetPosition(), kNoTime);
+}
+
 // A seek brings the picture of the wanted time on screen, paused or playing:
 // the last frame at or before the time, decoded from its key frame.
 struct TSeekCase {

@@ -154,6 +154,19 @@ TEST_F(RenderThrottleTest, SlowBackwardPlayReversesEachRunAndPacesByTheClock) {
   for (auto ms : clock_.TakeSleeps()) EXPECT_LE(ms, 10);
 }
 
+TEST_F(RenderThrottleTest, FinishRunQueuesTheLastBackwardRun) {
+  throttle_.SetSpeed(-1.0);
+  Push(3000);
+  Push(1000);  // discards the first run
+  Push(1040);
+  Push(1080);
+  EXPECT_EQ(throttle_.PendingCount(), 0);
+  throttle_.FinishRun();
+  EXPECT_EQ(throttle_.PendingCount(), 3);
+  throttle_.RenderAllPending();
+  EXPECT_EQ(Drawn(), (std::vector<TDateTime>{At(1080), At(1040), At(1000)}));
+}
+
 TEST_F(RenderThrottleTest, FastBackwardPlayDrawsInPushOrderWithoutWaiting) {
   throttle_.SetSpeed(-4.0);
   for (int ms : {4000, 3000, 2000, 1000}) Push(ms);

@@ -373,8 +373,12 @@ void TFilePlayer::SyncOthers(TDateTime masterStamp, const THandlers& handlers, d
       TFrameHeader header;
       if (source->PeekHeader(header) != kReadFrame) continue;
       if ((justResynced_ && !stepping && !IsStreamHeader(header)) ||
-          std::fabs(TimeOfDay(header.Stamp) - masterTime) > kTenSeconds)
+          std::fabs(TimeOfDay(header.Stamp) - masterTime) > kTenSeconds) {
         source->Seek(std::floor(header.Stamp) + masterTime);
+        // The catch-up below must test the frame the seek moved to, or a
+        // frame past the master's time would go out.
+        if (source->PeekHeader(header) != kReadFrame) continue;
+      }
       while (IsStreamHeader(header) ||
              (speed > 0.0 ? TimeOfDay(header.Stamp) <= masterTime
                           : TimeOfDay(header.Stamp) >= masterTime)) {

@@ -46,7 +46,9 @@
 //   player lock, frame lock, throttle lock); it is never held while master
 //   frames go to OnFrame nor while OnFlush or OnClipEnd run, so those handlers
 //   may change the sources. OnFrame handlers must not call operations that
-//   take Lock (source changes, GetPosition, SetSpeed, Stop).
+//   take Lock (source changes, GetPosition, SetSpeed, Stop). No handler may
+//   wait for the main thread (post to it instead): the main thread may be
+//   waiting for Lock or, in the destructor, for the player thread.
 // - Lock is also taken by GetPosition, SetSpeed and Stop, which call into the
 //   sources; call them without holding the frame lock.
 // - HandlerLock guards the three event handlers; it is a leaf lock never held

@@ -17,13 +17,6 @@ constexpr std::int64_t kQueueCorrectionMs = 5;
 // Long sleeps are cut into slices so that destruction never waits long.
 constexpr std::int64_t kSleepSliceMs = 100;
 
-// Milliseconds between two date-times, absolute and truncated. Stamps carry
-// whole milliseconds, but their difference in days is not exact in binary:
-// half a microsecond of slack keeps 40 ms from reading as 39.
-std::int64_t GapMs(TDateTime a, TDateTime b) {
-  return static_cast<std::int64_t>(std::fabs(a - b) * kMsPerDay + 0.0005);
-}
-
 std::unique_ptr<IYuvRenderer> MakeRenderer(const TRendererFactory& factory) {
   return factory ? factory() : nullptr;
 }
@@ -128,6 +121,17 @@ void TRenderThrottle::RenderAllPending() {
   resyncPending_ = true;
 }
 
+void TRenderThrottle::FinishRun() {
+  std::lock_guard<TRecursiveLock> guard(lock_);
+  if (destroying_ || staging_.Count() == 0) return;
+  display_.MoveAllFrom(staging_);
+  if (!renderRunning_) {
+    resumeTime_ = clock_.Now();
+    renderRunning_ = true;
+    if (mode_ == TThreadMode::kOwnThread) renderThread_.Resume();
+  }
+}
+
 bool TRenderThrottle::RenderNext() { return display_.RenderNext(); }
 
 void TRenderThrottle::StepBack() { display_.StepBack(); }
@@ -191,7 +195,7 @@ bool TRenderThrottle::ComputeDelay(std::int64_t& delayMs) {
 
   if (!backwardClockMode_) {
     if (resyncPending_) Resync(info.Stamp);
-    const std::int64_t gapMs = GapMs(info.Stamp, lastShownStamp_);
+    const std::int64_t gapMs = MillisecondsBetween(info.Stamp, lastShownStamp_);
     if (gapMs > 2 * lastIntervalMs_) {
       delayMs = kPollMs;
     } else {
@@ -213,12 +217,12 @@ bool TRenderThrottle::ComputeDelay(std::int64_t& delayMs) {
   }
   TDateTime elapsed = timeSource_.Elapsed();
   TDateTime due = (info.Stamp - baseStamp_) / speed_;
-  delayMs = GapMs(elapsed, due);
+  delayMs = MillisecondsBetween(elapsed, due);
   if (delayMs > kMaxForwardDelayMs || resyncPending_) {
     Resync(info.Stamp);
     elapsed = timeSource_.Elapsed();
     due = 0;
-    delayMs = GapMs(elapsed, due);
+    delayMs = MillisecondsBetween(elapsed, due);
   }
   if (elapsed > due) delayMs = -delayMs;
   const bool draw = delayMs < kMaxBackwardDelayMs;
@@ -229,7 +233,7 @@ bool TRenderThrottle::ComputeDelay(std::int64_t& delayMs) {
 
 void TRenderThrottle::RenderTick() {
   while (!destroying_ && display_.Count() < kPrebufferPictures &&
-         GapMs(clock_.Now(), resumeTime_.load()) < kPrebufferMs)
+         MillisecondsBetween(clock_.Now(), resumeTime_.load()) < kPrebufferMs)
     clock_.SleepMs(kPollMs);
   std::int64_t delayMs = kPollMs;
   {

@@ -79,6 +79,11 @@ public:
   void Flush();
   // Draws every pending picture at once, so the last stays on screen.
   void RenderAllPending();
+  // Slow backward play: queues the run collected so far for drawing. A run
+  // normally waits for the next one to start; the main window calls this when
+  // backward play reaches the start of its list, or the last run would never
+  // be shown. Called on the player thread (from the clip-end handler).
+  void FinishRun();
   // Frame stepping while paused.
   bool RenderNext();
   void StepBack();

@@ -11,4 +11,6 @@ add_library(ospry_playback STATIC
 )
 add_library(ospry::playback ALIAS ospry_playback)
 target_include_directories(ospry_playback PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(ospry_playback PUBLIC ospry::decoding ospry::sources ospry::platform)
+# Of the decoding layer only the header-only frame record (U_FrameInfo.h) is
+# used; linking the decoders would drag FFmpeg into every engine test.
+target_link_libraries(ospry_playback PUBLIC ospry::sources ospry::platform)
