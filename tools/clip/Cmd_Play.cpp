@@ -148,7 +148,13 @@ int Run(const TPlayOptions& options) {
     std::cerr << "play: " << options.file << ": " << opened.Error << "\n";
     return 1;
   }
-  const int channels = static_cast<int>(opened.Sources.size());
+  // A play list plays its clips one after another in one view; otherwise
+  // every clip has a view of its own.
+  const bool playList = opened.MultiClip && !opened.SyncPlay;
+  if (playList) {
+    for (auto& source : opened.Sources) source->SetSourceId(0);
+  }
+  const int channels = playList ? 1 : static_cast<int>(opened.Sources.size());
 
   TSession session;
   session.speed = options.speed;
@@ -194,6 +200,9 @@ int Run(const TPlayOptions& options) {
     }
     players.push_back(std::make_unique<TFilePlayer>(opened.Sources[channel].get()));
   }
+  // Play list: the clip-end handler (player thread, no player lock held)
+  // moves on to the next clip.
+  std::size_t playListClip = 0;
   for (auto& player : players) {
     TFilePlayer* raw = player.get();
     raw->SetOnFrame([&router](std::int32_t sourceId, const TFrameHeader& header, const std::uint8_t* data) {
@@ -207,8 +216,14 @@ int Run(const TPlayOptions& options) {
       router.OnFlush(sync, 0);
       for (auto& throttle : throttles) throttle->Flush();
     });
-    raw->SetOnClipEnd([&endedPlayers, ended = std::make_shared<std::atomic<bool>>(false)](
+    raw->SetOnClipEnd([&, raw, ended = std::make_shared<std::atomic<bool>>(false)](
                           IVideoSourcePlayer*, IQuernBasicSource*, bool) {
+      if (playList && playListClip + 1 < opened.Sources.size()) {
+        raw->RemoveAllSources();
+        raw->AddSource(opened.Sources[++playListClip].get());
+        raw->Play();
+        return;
+      }
       if (!ended->exchange(true)) ++endedPlayers;
     });
     if (!raw->SetSpeed(options.speed)) {
