@@ -54,6 +54,7 @@ struct TChannelStats {
   std::mutex lock;
   std::array<TDateTime, kTagRing> tagStamps{};  // guarded by lock
   std::int32_t nextTag = 0;                     // guarded by lock
+  std::int64_t decoded = 0;                     // guarded by lock: pictures pushed
   std::int64_t presented = 0;                   // guarded by lock
   std::int64_t late = 0;                        // guarded by lock
   bool hasReference = false;                    // guarded by lock
@@ -183,6 +184,7 @@ int Run(const TPlayOptions& options) {
     if (!info.IsAudio) {
       TChannelStats& channelStats = *stats[channel];
       std::lock_guard<std::mutex> guard(channelStats.lock);
+      ++channelStats.decoded;
       tagged.FrameType = channelStats.nextTag;
       channelStats.tagStamps[static_cast<std::size_t>(channelStats.nextTag) % kTagRing] = info.Stamp;
       channelStats.nextTag = (channelStats.nextTag + 1) % static_cast<std::int32_t>(kTagRing);
@@ -232,6 +234,14 @@ int Run(const TPlayOptions& options) {
     }
     if (at != kNoTime) raw->Seek(at);
   }
+  // Backward play without a start time starts at the end of the first clip.
+  if (at == kNoTime && options.speed < 0) {
+    TTimeSegments segments;
+    opened.Sources.front()->GetSegments(segments);
+    if (!segments.empty()) {
+      for (auto& player : players) player->Seek(segments.back().End);
+    }
+  }
 
   const double cpuBefore = CpuSeconds();
   session.start = TSteady::now();
@@ -246,11 +256,12 @@ int Run(const TPlayOptions& options) {
   throttles.clear();
   const double cpuSeconds = CpuSeconds() - cpuBefore;
 
-  std::cout << "channel presented late\n";
+  std::cout << "channel decoded presented late\n";
   std::int64_t totalPresented = 0, totalLate = 0;
   for (int channel = 0; channel < channels; ++channel) {
     std::lock_guard<std::mutex> guard(stats[channel]->lock);
-    std::cout << channel << " " << stats[channel]->presented << " " << stats[channel]->late << "\n";
+    std::cout << channel << " " << stats[channel]->decoded << " " << stats[channel]->presented << " "
+              << stats[channel]->late << "\n";
     totalPresented += stats[channel]->presented;
     totalLate += stats[channel]->late;
   }
@@ -266,7 +277,8 @@ TRegisterCommand reg([](CLI::App& app) {
   command->add_option("file", options->file, "Clip package, clip file, multi-clip file or MPEG file")->required();
   command->add_option("--speed", options->speed, "Speed: 1 normal, negative backward (-16..16)");
   command->add_option("--seconds", options->seconds, "Wall time to play, in seconds")->check(CLI::PositiveNumber);
-  command->add_option("--at", options->at, "Start time, \"yyyy/mm/dd hh:nn:ss.zzz\"");
+  command->add_option("--at", options->at,
+                      "Start time, \"yyyy/mm/dd hh:nn:ss.zzz\" (backward play starts at the end without it)");
   command->add_flag("--sound", options->sound, "Decode the first channel's audio too");
   command->add_flag("--trace", options->trace, "One line per picture presented");
   command->callback([options] { SetExitCode(Run(*options)); });
