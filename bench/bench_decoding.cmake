@@ -7,3 +7,9 @@ add_executable(decoding_bench ${CMAKE_CURRENT_LIST_DIR}/decoding_bench.cpp)
 target_include_directories(decoding_bench PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(decoding_bench PRIVATE ospry::decoding ospry::mediawriter PkgConfig::FFMPEG
   benchmark::benchmark benchmark::benchmark_main)
+
+# The fixture of the playback benchmark (run by hand, see its usage line):
+# a multi-clip file of synchronised D1 H.264 channels for `ospry-clip play`.
+add_executable(decoding_make_sync_clip ${CMAKE_CURRENT_LIST_DIR}/decoding_make_sync_clip.cpp)
+target_include_directories(decoding_make_sync_clip PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(decoding_make_sync_clip PRIVATE ospry::writer ospry::mediawriter PkgConfig::FFMPEG)

@@ -13,10 +13,10 @@
 
 #include "platform/DateTime.h"
 #include "platform/Files.h"
+#include "tools/clip/ClipFileOpen.h"
 #include "tools/clip/Commands.h"
 #include "viewer/decoding/U_DecoderRouter.h"
 #include "viewer/render/DrawYUV_New.h"
-#include "viewer/sources/U_MpegFile.h"
 
 namespace ospry::clip {
 namespace {
@@ -46,20 +46,6 @@ bool IsVideoKind(std::uint8_t kind) {
   return kind == 2 || kind == 3 || kind == 5 || kind == 6 || kind == 13 || kind == 15 || kind == 16;
 }
 
-// The sources of a file, one per channel, in the viewer's order of trial.
-std::vector<std::unique_ptr<IQuernVideoSource>> OpenSources(const std::string& path, std::string& error) {
-  std::vector<std::unique_ptr<IQuernVideoSource>> sources;
-  auto mpeg = std::make_unique<TMpegFile>(0, path);
-  TVideoSourceOptions options;
-  options.FileName = path;
-  if (mpeg->Probe(options) && mpeg->Reopen()) {
-    sources.push_back(std::move(mpeg));
-    return sources;
-  }
-  error = FileExists(path) ? "Unknown file type" : "File not found";
-  return sources;
-}
-
 int Run(const TSnapshotOptions& options) {
   OverrideSeparators('/', ':');
   TDateTime at = kNoTime;
@@ -67,10 +53,10 @@ int Run(const TSnapshotOptions& options) {
     std::cerr << "snapshot: --at must look like \"" << kStampPattern << "\"\n";
     return 2;
   }
-  std::string error;
-  auto sources = OpenSources(options.file, error);
+  TOpenedFile opened = OpenClipFile(options.file);
+  auto& sources = opened.Sources;
   if (sources.empty()) {
-    std::cerr << "snapshot: " << options.file << ": " << error << "\n";
+    std::cerr << "snapshot: " << options.file << ": " << opened.Error << "\n";
     return 1;
   }
   if (options.channel < 0 || options.channel >= static_cast<int>(sources.size())) {

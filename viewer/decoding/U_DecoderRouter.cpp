@@ -3,6 +3,7 @@
 #include "viewer/decoding/U_DecodeMPEG.h"
 #include "viewer/decoding/U_DecodeMPEG_Audio.h"
 #include "viewer/decoding/U_DecodeNone.h"
+#include "viewer/decoding/U_DecodeVendor.h"
 
 namespace ospry {
 
@@ -13,7 +14,8 @@ TDecoderFactory StandardDecoderFactory(TDecoderFactory vendorFactory, int mpegTh
       case 0:
         return std::make_unique<TDecodeNone>(window);
       case 2:
-        return vendorFactory ? vendorFactory(kind, window) : nullptr;
+        if (vendorFactory) return vendorFactory(kind, window);
+        return std::make_unique<TDecodeVendor>(window);
       case 3:
       case 5:
       case 6:

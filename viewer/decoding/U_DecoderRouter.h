@@ -39,9 +39,9 @@ using TDecoderFactory = std::function<std::unique_ptr<TDecodeBase>(std::uint8_t 
 // is valid only during the call.
 using TRoutedFrameEvent = std::function<void(int channel, const TFrameInfo& info, const std::uint8_t* payload)>;
 
-// The standard choice of decoder by stream kind: 0 TDecodeNone; 3, 5, 6, 13,
-// 15, 16 TDecodeMPEG; 17, 18, 20 TDecodeMPEG_Audio; 2 whatever vendorFactory
-// makes (none when it is empty); every other kind none. mpegThreads is the
+// The standard choice of decoder by stream kind: 0 TDecodeNone; 2
+// TDecodeVendor (or what vendorFactory makes, when given); 3, 5, 6, 13, 15, 16
+// TDecodeMPEG; 17, 18, 20 TDecodeMPEG_Audio; every other kind none. mpegThreads is the
 // FFmpeg thread count given to each video decoder (1: decode on the caller's
 // thread only; 0: FFmpeg's automatic choice).
 TDecoderFactory StandardDecoderFactory(TDecoderFactory vendorFactory = {}, int mpegThreads = 1);
