@@ -1,0 +1,35 @@
+#pragma once
+// Making clip packages: the launcher's executable followed by a clip container
+// or multi-clip file whose frame offsets count from the start of the package,
+// ending with the checksum over everything before it.
+//
+// Error policy: every operation reports failure by result with a message for
+// the user; nothing throws. No half-written output is ever left behind: the
+// package is written beside the output under a temporary name and renamed
+// into place only when it is complete.
+// Threading: none.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace ospry::pack {
+
+struct TPackOptions {
+  std::string launcherPath;  // the launcher executable put in front
+  std::string inputPath;     // a clip container or multi-clip file (a package too)
+  std::string outputPath;
+  // Replaces the description of the container, or of the multi-clip file.
+  std::optional<std::string> description;
+  // Replaces a multi-clip file's play mode (kModePlayList, kModeSyncPlay);
+  // refused for a single container.
+  std::optional<std::uint8_t> mode;
+};
+
+// Re-bases the input's containers behind the launcher: frame data is copied,
+// the index, sections, trailers and every checksum are written anew for the
+// new positions. An input whose frames or file checksum do not match is
+// refused rather than given fresh checksums. False with error filled on any
+// failure.
+bool PackClipFile(const TPackOptions& options, std::string& error);
+
+}  // namespace ospry::pack
