@@ -7,6 +7,7 @@
 // and Size, which may be called from several threads at once.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ospry {
 
@@ -77,6 +78,9 @@ bool DeleteFilePath(const std::string& path);    // false when it could not be r
 bool CreateDirectories(const std::string& path); // creates missing parents too
 bool RenameFile(const std::string& from, const std::string& to);
 std::int64_t FileSize(const std::string& path);  // -1 when missing
+// The names of a folder's entries (files, folders, links; without "." and
+// ".."), in no particular order; false when the folder cannot be read.
+bool ListFolder(const std::string& folder, std::vector<std::string>& names);
 // Reads a whole file; false when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& out);
 // Writes a whole file, replacing it.

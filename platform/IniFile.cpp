@@ -156,6 +156,33 @@ bool ParseInteger(const std::string& text, int& out) {
   return true;
 }
 
+// Sets key in section within lines, adding the key or the section when
+// missing.
+void Apply(std::vector<TLine>& lines, const std::string& section, const std::string& key,
+           const std::string& value, const std::string& eol) {
+  TLine entry{key + "=" + value, eol};
+  std::size_t index = 0;
+  std::string old, spelling;
+  if (FindKey(lines, section, key, index, old, &spelling)) {
+    // The key keeps the spelling the file gives it.
+    lines[index].text = spelling + "=" + value;
+    return;
+  }
+  if (!lines.empty() && lines.back().eol.empty()) lines.back().eol = eol;
+  long header = FindSection(lines, section);
+  if (header >= 0) {
+    // After the section's last non-blank line, so blank separators stay
+    // between sections.
+    std::size_t at = SectionEnd(lines, static_cast<std::size_t>(header));
+    while (at > static_cast<std::size_t>(header) + 1 && Trim(lines[at - 1].text).empty()) --at;
+    lines.insert(lines.begin() + static_cast<long>(at), entry);
+  } else {
+    if (!lines.empty() && !Trim(lines.back().text).empty()) lines.push_back(TLine{"", eol});
+    lines.push_back(TLine{"[" + section + "]", eol});
+    lines.push_back(entry);
+  }
+}
+
 bool Store(const std::string& path, const std::vector<TLine>& lines) {
   std::string content;
   for (const TLine& line : lines) content += line.text + line.eol;
@@ -190,36 +217,22 @@ int TIniFile::ReadInteger(const std::string& section, const std::string& key, in
 }
 
 bool TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+  return WriteValues({TIniValue{section, key, value}});
+}
+
+bool TIniFile::WriteValues(const std::vector<TIniValue>& values) {
   auto hasBreak = [](const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; };
-  std::string cleanSection = Trim(section), cleanKey = Trim(key), cleanValue = Trim(value);
-  if (hasBreak(section) || hasBreak(key) || hasBreak(value) || cleanSection.find(']') != std::string::npos ||
-      cleanKey.empty() || cleanKey.find('=') != std::string::npos || IsComment(cleanKey) ||
-      cleanKey.front() == '[')
-    return false;
+  for (const TIniValue& v : values) {
+    std::string cleanSection = Trim(v.section), cleanKey = Trim(v.key);
+    if (hasBreak(v.section) || hasBreak(v.key) || hasBreak(v.value) ||
+        cleanSection.find(']') != std::string::npos || cleanKey.empty() ||
+        cleanKey.find('=') != std::string::npos || IsComment(cleanKey) || cleanKey.front() == '[')
+      return false;
+  }
   std::vector<TLine> lines;
   if (!LoadLines(path_, lines)) return false;
   std::string eol = lines.empty() || lines.front().eol.empty() ? "\n" : lines.front().eol;
-  TLine entry{cleanKey + "=" + cleanValue, eol};
-  std::size_t index = 0;
-  std::string old, spelling;
-  if (FindKey(lines, cleanSection, cleanKey, index, old, &spelling)) {
-    // The key keeps the spelling the file gives it.
-    lines[index].text = spelling + "=" + cleanValue;
-  } else {
-    if (!lines.empty() && lines.back().eol.empty()) lines.back().eol = eol;
-    long header = FindSection(lines, cleanSection);
-    if (header >= 0) {
-      // After the section's last non-blank line, so blank separators stay
-      // between sections.
-      std::size_t at = SectionEnd(lines, static_cast<std::size_t>(header));
-      while (at > static_cast<std::size_t>(header) + 1 && Trim(lines[at - 1].text).empty()) --at;
-      lines.insert(lines.begin() + static_cast<long>(at), entry);
-    } else {
-      if (!lines.empty() && !Trim(lines.back().text).empty()) lines.push_back(TLine{"", eol});
-      lines.push_back(TLine{"[" + cleanSection + "]", eol});
-      lines.push_back(entry);
-    }
-  }
+  for (const TIniValue& v : values) Apply(lines, Trim(v.section), Trim(v.key), Trim(v.value), eol);
   return Store(path_, lines);
 }
 

@@ -16,8 +16,15 @@
 // Threading: an object holds only its path; concurrent writers to one file
 // (in any process) may lose each other's changes.
 #include <string>
+#include <vector>
 
 namespace ospry {
+
+struct TIniValue {
+  std::string section;
+  std::string key;
+  std::string value;
+};
 
 class TIniFile {
 public:
@@ -34,6 +41,10 @@ public:
   // holds a line break (or the section a ']', the key a '=').
   bool WriteString(const std::string& section, const std::string& key, const std::string& value);
   bool WriteInteger(const std::string& section, const std::string& key, int value);
+  // Several writes, in order, with one replacement of the file (each
+  // replacement may wait for the disk). Nothing is written when one of them
+  // is refused.
+  bool WriteValues(const std::vector<TIniValue>& values);
 
 private:
   std::string path_;

@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -97,6 +98,18 @@ TEST(Files, CreateDirectoriesMakesMissingParents) {
   EXPECT_FALSE(CreateDirectories(scratch / "file/sub"));  // a file in the way
   EXPECT_FALSE(CreateDirectories(scratch / "file"));
   EXPECT_FALSE(CreateDirectories(""));
+}
+
+TEST(Files, ListFolderNamesEveryEntry) {
+  TScratchFolder scratch;
+  ASSERT_TRUE(WriteWholeFile(scratch / "b.log", "x", 1));
+  ASSERT_TRUE(CreateDirectories(scratch / "sub"));
+  std::vector<std::string> names{"stale"};
+  ASSERT_TRUE(ListFolder(scratch.Path(), names));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"b.log", "sub"}));
+  EXPECT_FALSE(ListFolder(scratch / "missing", names));
+  EXPECT_TRUE(names.empty());
 }
 
 TEST(Files, PathHelpers) {

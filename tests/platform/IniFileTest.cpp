@@ -74,7 +74,8 @@ TEST(IniFile, RefusesWritesThatWouldBreakTheFile) {
   EXPECT_FALSE(ini.WriteString("a", "k=x", "1"));
   EXPECT_FALSE(ini.WriteString("a]", "k", "1"));
   EXPECT_FALSE(ini.WriteString("a", "", "1"));
-  EXPECT_EQ(Content(ini.Path()), "[a]\nk=1\n");
+  EXPECT_FALSE(ini.WriteValues({{"a", "ok", "1"}, {"a", "bad", "x\ny"}}));
+  EXPECT_EQ(Content(ini.Path()), "[a]\nk=1\n");  // all or nothing
   // An oversized file reads as empty and is never rewritten.
   ASSERT_EQ(::truncate(ini.Path().c_str(), 5 << 20), 0);
   EXPECT_EQ(ini.ReadInteger("a", "k", 7), 7);
