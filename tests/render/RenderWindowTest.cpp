@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "viewer/playback/U_RenderThrottle.h"
 #include "viewer/render/RenderLog.h"
 #include "viewer/render/YUVPlayback.h"
 #include "viewer/render/YuvConvert.h"
@@ -56,6 +57,12 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   }
   return true;
+}
+
+void PumpFor(int ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
 std::unique_ptr<TRenderWindow> ShownWindow(int width, int height, bool preferOpenGl) {
@@ -314,6 +321,42 @@ TEST(RenderWindowFallback, IgnoresBadPicturesAndDeadHandles) {
   doomed.reset();
   worker.join();
   QCoreApplication::processEvents();
+}
+
+// --- The playback engine with the real renderer ------------------------------
+
+// A render throttle on its own thread, on the real clock, draws through the
+// real renderer into a render window (OpenGL under X, the fallback on the
+// offscreen platform); the main thread presents, and the last picture stays.
+TEST(EngineWithRealRenderer, ThrottleThreadDrawsIntoRenderWindow) {
+  const bool openGl = IsXcbWithOpenGl();
+  auto window = ShownWindow(64, 64, true);
+  const TYuv earlier[4] = {kWhite, kWhite, kBlue, kBlue};
+  const int kPictures = 12;
+  {
+    TRenderThrottle throttle(MakeYuvRendererFactory(), {});
+    throttle.SetSpeed(1.0);
+    for (int i = 0; i < kPictures; ++i) {
+      const auto picture = Quadrants(64, 64, i + 1 == kPictures ? kQuadrants : earlier);
+      TFrameInfo info{};
+      info.Width = 64;
+      info.Height = 64;
+      info.Window = window->Handle();
+      info.Stamp = 46000.5 + i * 40 / 86400000.0;
+      info.FrameType = 1;
+      info.DataSize = static_cast<std::int32_t>(picture.size());
+      throttle.Push(info, picture.data());
+      PumpFor(40);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return throttle.PendingCount() == 0; }));
+    PumpFor(50);
+  }  // the render thread stops here
+  QCoreApplication::processEvents();
+  const TRenderWindowStats& stats = window->Stats();
+  EXPECT_GE(stats.openGlPresents + stats.rasterPresents, 1);
+  EXPECT_LE(stats.openGlPresents + stats.rasterPresents, kPictures);
+  EXPECT_EQ(stats.openGlPresents > 0, openGl);
+  ExpectQuadrants(Grab(*window), kQuadrants, openGl ? 8 : 0);
 }
 
 }  // namespace

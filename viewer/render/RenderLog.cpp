@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "viewer/logging/U_LogManager.h"
+
 namespace ospry::render {
 
 namespace {
@@ -28,7 +30,7 @@ void LogDebug(const std::string& text, int level) {
       observer = Observer();
     }
     if (observer) observer(text, level);
-    // The log manager receives the message here once it is available.
+    LogMessage(text, TLogType::Debug, level);
   } catch (...) {
     // Logging never disturbs drawing.
   }

@@ -9,7 +9,11 @@
 #include <QOpenGLShaderProgram>
 #include <QPainter>
 #include <QPlatformSurfaceEvent>
+#include <QSocketNotifier>
 #include <QThread>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <string>
 #include <unordered_map>
@@ -121,9 +125,9 @@ bool TRenderTarget::Submit(TRenderPicture& picture) {
     hasPending_ = true;
     if (QThread::currentThread() == window_->thread()) {
       direct = window_;
-    } else if (!presentPosted_) {
-      presentPosted_ = true;
-      Post(true);
+    } else if (!wakePending_) {
+      wakePending_ = true;
+      window_->Wake();
     }
   }
   // On the main thread the window cannot go away between the unlock and here.
@@ -136,34 +140,24 @@ void TRenderTarget::RequestRepaint() {
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (!window_) return;
-    if (QThread::currentThread() == window_->thread())
+    if (QThread::currentThread() == window_->thread()) {
       direct = window_;
-    else
-      Post(false);
+    } else {
+      repaintRequested_ = true;
+      if (!wakePending_) {
+        wakePending_ = true;
+        window_->Wake();
+      }
+    }
   }
   if (direct) direct->PresentCurrent();
 }
 
-// Called with lock_ held and window_ set: posting only queues an event, and
-// the window's destructor (which clears window_ under lock_) cannot run
-// meanwhile. Events queued for a window that is then destroyed are discarded
-// by Qt with it.
-void TRenderTarget::Post(bool withPicture) {
-  TRenderWindow* window = window_;
-  QMetaObject::invokeMethod(
-      window,
-      [window, withPicture] {
-        if (withPicture)
-          window->PresentPending();
-        else
-          window->PresentCurrent();
-      },
-      Qt::QueuedConnection);
-}
-
-bool TRenderTarget::TakePending(TRenderPicture& current) {
+bool TRenderTarget::TakePending(TRenderPicture& current, bool& repaintRequested) {
   std::lock_guard<std::mutex> guard(lock_);
-  presentPosted_ = false;
+  wakePending_ = false;
+  repaintRequested = repaintRequested_;
+  repaintRequested_ = false;
   if (!hasPending_) return false;
   std::swap(pending_, current);
   hasPending_ = false;
@@ -179,6 +173,16 @@ void TRenderTarget::Detach() {
 // ---------------------------------------------------------------------------
 
 TRenderWindow::TRenderWindow(QWindow* parent, bool preferOpenGl) : QWindow(parent) {
+  // Drawing threads wake the main thread through this counter; a notifier
+  // on the main thread's event loop does the presenting. (A write and a read
+  // of the descriptor are all that cross threads: no objects are allocated
+  // per picture, and the hand-over is visible to thread checkers.)
+  wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wakeFd_ >= 0) {
+    wakeNotifier_ = std::make_unique<QSocketNotifier>(wakeFd_, QSocketNotifier::Read);
+    QObject::connect(wakeNotifier_.get(), &QSocketNotifier::activated, this,
+                     [this] { OnWake(); });
+  }
   const bool openGl = preferOpenGl && OpenGlAvailable();
   if (openGl) {
     setSurfaceType(QSurface::OpenGLSurface);
@@ -195,10 +199,37 @@ TRenderWindow::TRenderWindow(QWindow* parent, bool preferOpenGl) : QWindow(paren
 }
 
 TRenderWindow::~TRenderWindow() {
-  target_->Detach();
+  target_->Detach();  // no drawing thread writes to wakeFd_ after this
   TRenderWindowRegistry::Remove(handle_);
   ReleaseOpenGl();
   backingStore_.reset();
+  wakeNotifier_.reset();
+  if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+void TRenderWindow::Wake() {
+  if (wakeFd_ >= 0) {
+    const std::uint64_t one = 1;
+    // Cannot fail short of a counter overflow; a failed wake leaves the
+    // picture for the next one.
+    [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+  } else {
+    // Without a descriptor, fall back to a queued call. Called under the
+    // target's lock, so the window is alive; Qt drops the call if the window
+    // is destroyed before it runs.
+    QMetaObject::invokeMethod(this, [this] { OnWake(); }, Qt::QueuedConnection);
+  }
+}
+
+void TRenderWindow::OnWake() {
+  if (wakeFd_ >= 0) {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &count, sizeof count);
+  }
+  bool repaintRequested = false;
+  const bool taken = target_->TakePending(current_, repaintRequested);
+  if (taken) texturesHoldCurrent_ = false;
+  if (taken || repaintRequested) PresentCurrent();
 }
 
 void TRenderWindow::exposeEvent(QExposeEvent*) {
@@ -227,7 +258,8 @@ bool TRenderWindow::event(QEvent* event) {
 }
 
 void TRenderWindow::PresentPending() {
-  if (target_->TakePending(current_)) {
+  bool repaintRequested = false;
+  if (target_->TakePending(current_, repaintRequested)) {
     texturesHoldCurrent_ = false;
     PresentCurrent();
   }

@@ -10,11 +10,12 @@
 //
 // Drawing from any thread: a renderer submits a picture to the window's
 // TRenderTarget. Off the main thread the picture is handed over (the target
-// keeps only the newest one) and a present is queued to the main thread; on
-// the main thread it is presented at once. All OpenGL and backing-store work
-// happens on the main thread only, so a picture is never presented while it is
-// being replaced (no tearing) and each submitted picture is presented at most
-// once (one replaced before the main thread came round is skipped).
+// keeps only the newest one) and the main thread is woken to present it (an
+// eventfd its event loop watches); on the main thread it is presented at
+// once. All OpenGL and backing-store work happens on the main thread only, so
+// a picture is never presented while it is being replaced (no tearing) and
+// each submitted picture is presented at most once (one replaced before the
+// main thread came round is skipped).
 //
 // Presentation: when OpenGL is available, the window owns an OpenGL context
 // (swap interval 0) and converts YV12 pictures with a BT.601 shader,
@@ -44,6 +45,7 @@
 class QBackingStore;
 class QOpenGLContext;
 class QOpenGLShaderProgram;
+class QSocketNotifier;
 
 namespace ospry {
 
@@ -83,7 +85,7 @@ public:
 
   // Any thread. Swaps picture with the pending one (picture receives the old
   // buffer back for reuse) and presents it: at once on the main thread,
-  // otherwise through a present queued to the main thread. Returns false when
+  // otherwise by waking the main thread to present it. Returns false when
   // the window is gone.
   bool Submit(TRenderPicture& picture);
   // Any thread. Presents the window's current picture again.
@@ -93,9 +95,9 @@ private:
   friend class TRenderWindow;
   void Detach();
   void MarkOpenGlFailed() { openGlFailed_.store(true); }
-  // Main thread: moves the pending picture into current; false when none.
-  bool TakePending(TRenderPicture& current);
-  void Post(bool withPicture);
+  // Main thread: moves the pending picture into current (false when none)
+  // and takes a repaint request made from another thread.
+  bool TakePending(TRenderPicture& current, bool& repaintRequested);
 
   const TWindowHandle handle_;
   const bool openGlCapable_;
@@ -104,7 +106,8 @@ private:
   TRenderWindow* window_ = nullptr;  // guarded by lock_; cleared when the window goes
   TRenderPicture pending_;           // guarded by lock_
   bool hasPending_ = false;          // guarded by lock_
-  bool presentPosted_ = false;       // guarded by lock_
+  bool repaintRequested_ = false;    // guarded by lock_
+  bool wakePending_ = false;         // guarded by lock_; the main thread has been woken
 };
 
 // Thread-safe map from handles to the targets of live windows.
@@ -149,7 +152,13 @@ protected:
 
 private:
   friend class TRenderTarget;
-  // Main thread: presents the pending picture, or the current one again.
+  // Any thread, with the target's lock held: wakes the main thread, which
+  // then runs OnWake.
+  void Wake();
+  // Main thread: presents the pending picture, or the current one again when
+  // a repaint was requested.
+  void OnWake();
+  // Main thread: presents the pending picture, if any.
   void PresentPending();
   void PresentCurrent();
   bool PresentOpenGl();
@@ -175,6 +184,9 @@ private:
   int textureHeight_ = 0;
   bool texturesHoldCurrent_ = false;
   bool lumaFormatRed_ = false;  // GL_RED on core profiles, GL_LUMINANCE otherwise
+
+  int wakeFd_ = -1;  // eventfd counter; written by drawing threads, read on the main thread
+  std::unique_ptr<QSocketNotifier> wakeNotifier_;
 
   // Backing-store state.
   std::unique_ptr<QBackingStore> backingStore_;

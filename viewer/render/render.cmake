@@ -10,4 +10,4 @@ add_library(ospry_render STATIC
 )
 add_library(ospry::render ALIAS ospry_render)
 target_include_directories(ospry_render PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(ospry_render PUBLIC ospry::platform Qt6::Gui Qt6::OpenGL)
+target_link_libraries(ospry_render PUBLIC ospry::platform ospry::logging Qt6::Gui Qt6::OpenGL)
