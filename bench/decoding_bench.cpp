@@ -26,14 +26,14 @@ const std::vector<TEncodedPacket>& Packets(int width, int height) {
   auto& packets = cache[{width, height}];
   if (packets.empty()) {
     av_log_set_level(AV_LOG_ERROR);
-    ospry::media::TVideoSpec spec;
-    spec.Codec = ospry::media::TVideoCodec::H264;
-    spec.Width = width;
-    spec.Height = height;
-    spec.Frames = 100;
-    spec.GopSize = 50;
-    spec.BitRate = width * height * 3;  // CCTV-like rates: ~1.2 Mbit/s D1, ~6 Mbit/s 1080p
-    ospry::media::EncodeVideo(spec, packets);
+    ospry::media::TVideoSpec settings;
+    settings.Codec = ospry::media::TVideoCodec::H264;
+    settings.Width = width;
+    settings.Height = height;
+    settings.Frames = 100;
+    settings.GopSize = 50;
+    settings.BitRate = width * height * 3;  // CCTV-like rates: ~1.2 Mbit/s D1, ~6 Mbit/s 1080p
+    ospry::media::EncodeVideo(settings, packets);
   }
   return packets;
 }

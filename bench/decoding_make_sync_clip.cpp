@@ -26,19 +26,19 @@ int main(int argc, char** argv) {
     return 2;
   }
   av_log_set_level(AV_LOG_ERROR);
-  ospry::media::TVideoSpec spec;
-  spec.Codec = ospry::media::TVideoCodec::H264;
-  spec.Width = 704;
-  spec.Height = 576;
-  spec.FrameRate = 25;
-  spec.Frames = seconds * 25;
-  spec.GopSize = 50;
-  spec.BitRate = 1500000;
+  ospry::media::TVideoSpec settings;
+  settings.Codec = ospry::media::TVideoCodec::H264;
+  settings.Width = 704;
+  settings.Height = 576;
+  settings.FrameRate = 25;
+  settings.Frames = seconds * 25;
+  settings.GopSize = 50;
+  settings.BitRate = 1500000;
   std::vector<ospry::media::TEncodedPacket> packets;
   std::string error;
   // Every channel carries the same pictures: the decoding work is the same
   // as for different cameras of that picture size and rate.
-  if (!ospry::media::EncodeVideo(spec, packets, &error)) {
+  if (!ospry::media::EncodeVideo(settings, packets, &error)) {
     std::cerr << "decoding_make_sync_clip: " << error << "\n";
     return 1;
   }

@@ -36,13 +36,13 @@ const char* Monitor() { return std::getenv("OSPRY_TEST_PULSE_MONITOR"); }
 class TMonitorCapture {
 public:
   TMonitorCapture() {
-    pa_sample_spec spec{PA_SAMPLE_S16LE, kSinkRate, 2};
+    pa_sample_spec settings{PA_SAMPLE_S16LE, kSinkRate, 2};
     pa_buffer_attr attr{static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1),
                         static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1),
                         static_cast<std::uint32_t>(kSinkRate / 100 * 4)};
     int error = 0;
     first_ = std::chrono::steady_clock::now();
-    simple_ = pa_simple_new(nullptr, "ospry-tests", PA_STREAM_RECORD, Monitor(), "capture", &spec,
+    simple_ = pa_simple_new(nullptr, "ospry-tests", PA_STREAM_RECORD, Monitor(), "capture", &settings,
                             nullptr, &attr, &error);
     if (!simple_) return;
     thread_ = std::thread([this] {

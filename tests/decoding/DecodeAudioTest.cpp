@@ -14,14 +14,14 @@ using test::TDelivered;
 
 constexpr TWindowHandle kWindow = 7;
 
-TAudioSpec Spec(TAudioCodec codec, int rate, int channels, int bitRate, double seconds = 0.5) {
-  TAudioSpec spec;
-  spec.Codec = codec;
-  spec.SampleRate = rate;
-  spec.Channels = channels;
-  spec.BitRate = bitRate;
-  spec.Seconds = seconds;
-  return spec;
+TAudioSpec Settings(TAudioCodec codec, int rate, int channels, int bitRate, double seconds = 0.5) {
+  TAudioSpec settings;
+  settings.Codec = codec;
+  settings.SampleRate = rate;
+  settings.Channels = channels;
+  settings.BitRate = bitRate;
+  settings.Seconds = seconds;
+  return settings;
 }
 
 TFrameHeader AudioHeaderFrame(std::int32_t size = kAudioHeaderBytes, std::uint8_t type = kFrameAudioHeader) {
@@ -73,7 +73,7 @@ private:
 
 struct TAudioCase {
   const char* name;
-  TAudioSpec spec;
+  TAudioSpec settings;
   TAudioHeader header;       // what the stream header announces
   const char* codecName;
   int expectRate, expectChannels;
@@ -82,13 +82,13 @@ struct TAudioCase {
 TEST(DecodeMPEG_Audio, DecodesEachCodecToInterleaved16BitPcm) {
   const TAudioCase cases[] = {
       // µ-law always opens at 1 channel, 8,000 Hz, whatever the header says.
-      {"mulaw", Spec(TAudioCodec::Mulaw, 8000, 1, 64000), {17, 2, 64000, 16000}, "pcm_mulaw", 8000, 1},
-      {"g726", Spec(TAudioCodec::G726, 8000, 1, 32000), {18, 1, 32000, 8000}, "g726", 8000, 1},
-      {"aac stereo", Spec(TAudioCodec::Aac, 44100, 2, 128000), {19, 2, 128000, 44100}, "aac", 44100, 2},
+      {"mulaw", Settings(TAudioCodec::Mulaw, 8000, 1, 64000), {17, 2, 64000, 16000}, "pcm_mulaw", 8000, 1},
+      {"g726", Settings(TAudioCodec::G726, 8000, 1, 32000), {18, 1, 32000, 8000}, "g726", 8000, 1},
+      {"aac stereo", Settings(TAudioCodec::Aac, 44100, 2, 128000), {19, 2, 128000, 44100}, "aac", 44100, 2},
   };
   for (const TAudioCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto& packets = test::AudioPackets(c.spec);
+    const auto& packets = test::AudioPackets(c.settings);
     ASSERT_FALSE(packets.empty());
     TDecodeMPEG_Audio decoder(kWindow);
     std::vector<TDelivered> delivered;
@@ -122,7 +122,7 @@ TEST(DecodeMPEG_Audio, DecodesEachCodecToInterleaved16BitPcm) {
       std::memcpy(pcm.data() + at, bytes.data(), bytes.size() / 2 * 2);
     }
     const auto reference = test::ReferenceDecodeAudio(c.codecName, c.expectChannels, c.expectRate,
-                                                      c.spec.Codec == TAudioCodec::G726 ? 32000 : 64000, packets);
+                                                      c.settings.Codec == TAudioCodec::G726 ? 32000 : 64000, packets);
     ASSERT_EQ(pcm.size(), reference.size());
     int worst = 0;
     for (std::size_t i = 0; i < pcm.size(); ++i) worst = std::max(worst, std::abs(pcm[i] - reference[i]));
@@ -131,7 +131,7 @@ TEST(DecodeMPEG_Audio, DecodesEachCodecToInterleaved16BitPcm) {
 }
 
 TEST(DecodeMPEG_Audio, BlocksBeforeAUsableHeaderAreDropped) {
-  const auto& packets = test::AudioPackets(Spec(TAudioCodec::Mulaw, 8000, 1, 64000));
+  const auto& packets = test::AudioPackets(Settings(TAudioCodec::Mulaw, 8000, 1, 64000));
   TDecodeMPEG_Audio decoder(kWindow);
   int calls = 0;
   decoder.SetOnFrame([&](const TFrameInfo&, const std::uint8_t*) { ++calls; });
@@ -158,7 +158,7 @@ TEST(DecodeMPEG_Audio, BlocksBeforeAUsableHeaderAreDropped) {
 }
 
 TEST(DecodeMPEG_Audio, EachHeaderReopensCodecAndWaveOutput) {
-  const auto& mulaw = test::AudioPackets(Spec(TAudioCodec::Mulaw, 8000, 1, 64000));
+  const auto& mulaw = test::AudioPackets(Settings(TAudioCodec::Mulaw, 8000, 1, 64000));
   TWaveLog log;
   {
     TDecodeMPEG_Audio decoder(kWindow, [&log] { return std::make_unique<TRecordingWave>(log); });

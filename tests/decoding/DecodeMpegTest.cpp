@@ -21,15 +21,15 @@ using test::TRefPicture;
 
 constexpr TWindowHandle kWindow = 42;
 
-TVideoSpec Spec(TVideoCodec codec, int width, int height, int frames, int gop = 50, int bFrames = 0) {
-  TVideoSpec spec;
-  spec.Codec = codec;
-  spec.Width = width;
-  spec.Height = height;
-  spec.Frames = frames;
-  spec.GopSize = gop;
-  spec.BFrames = bFrames;
-  return spec;
+TVideoSpec Settings(TVideoCodec codec, int width, int height, int frames, int gop = 50, int bFrames = 0) {
+  TVideoSpec settings;
+  settings.Codec = codec;
+  settings.Width = width;
+  settings.Height = height;
+  settings.Frames = frames;
+  settings.GopSize = gop;
+  settings.BFrames = bFrames;
+  return settings;
 }
 
 TFrameHeader HeaderFor(std::uint8_t kind, const media::TEncodedPacket& packet, int index) {
@@ -94,7 +94,7 @@ TEST(DecodeMPEG, PacksPicturesAsYv12LikeThePlainCodec) {
   };
   for (const TLayoutCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto& packets = test::VideoPackets(Spec(c.codec, c.width, c.height, 6));
+    const auto& packets = test::VideoPackets(Settings(c.codec, c.width, c.height, 6));
     ASSERT_FALSE(packets.empty());
     const std::vector<TRefPicture> reference = test::ReferenceDecode(c.codecName, packets);
     TDecodeMPEG decoder(kWindow);
@@ -128,7 +128,7 @@ TEST(DecodeMPEG, PacksPicturesAsYv12LikeThePlainCodec) {
 }
 
 TEST(DecodeMPEG, DelayedOutputCarriesTheStampOfTheFrameJustGiven) {
-  const auto& packets = test::VideoPackets(Spec(TVideoCodec::H264, 176, 144, 12, 50, 2));
+  const auto& packets = test::VideoPackets(Settings(TVideoCodec::H264, 176, 144, 12, 50, 2));
   TDecodeMPEG decoder(kWindow);
   std::vector<TDateTime> givenStamps;
   std::vector<TDelivered> delivered;
@@ -151,7 +151,7 @@ TEST(DecodeMPEG, DelayedOutputCarriesTheStampOfTheFrameJustGiven) {
 }
 
 TEST(DecodeMPEG, UnknownKindLeavesTheDecoderClosed) {
-  const auto& packets = test::VideoPackets(Spec(TVideoCodec::Mjpeg420, 64, 48, 2));
+  const auto& packets = test::VideoPackets(Settings(TVideoCodec::Mjpeg420, 64, 48, 2));
   TDecodeMPEG decoder(kWindow);
   TFrameHeader header = HeaderFor(4, packets[0], 0);
   int calls = 0;
@@ -164,7 +164,7 @@ TEST(DecodeMPEG, UnknownKindLeavesTheDecoderClosed) {
 }
 
 TEST(DecodeMPEG, RejectedFrameIsDroppedAndTheNextOneDecodes) {
-  const auto& packets = test::VideoPackets(Spec(TVideoCodec::Mjpeg420, 64, 48, 3));
+  const auto& packets = test::VideoPackets(Settings(TVideoCodec::Mjpeg420, 64, 48, 3));
   TDecodeMPEG decoder(kWindow);
   int calls = 0;
   decoder.SetOnFrame([&](const TFrameInfo&, const std::uint8_t*) { ++calls; });
@@ -182,8 +182,8 @@ TEST(DecodeMPEG, RejectedFrameIsDroppedAndTheNextOneDecodes) {
 }
 
 TEST(DecodeMPEG, PictureBufferOnlyGrowsAcrossSizeChanges) {
-  const auto& large = test::VideoPackets(Spec(TVideoCodec::Mjpeg420, 640, 480, 1));
-  const auto& small = test::VideoPackets(Spec(TVideoCodec::Mjpeg420, 320, 240, 1));
+  const auto& large = test::VideoPackets(Settings(TVideoCodec::Mjpeg420, 640, 480, 1));
+  const auto& small = test::VideoPackets(Settings(TVideoCodec::Mjpeg420, 320, 240, 1));
   TDecodeMPEG decoder(kWindow);
   std::vector<TFrameInfo> infos;
   decoder.SetOnFrame([&](const TFrameInfo& info, const std::uint8_t*) { infos.push_back(info); });
@@ -202,7 +202,7 @@ TEST(DecodeMPEG, PictureBufferOnlyGrowsAcrossSizeChanges) {
 }
 
 TEST(DecodeMPEG, SnapshotIsABitmapOfTheLatestPicture) {
-  const auto& packets = test::VideoPackets(Spec(TVideoCodec::Mpeg4, 352, 288, 3));
+  const auto& packets = test::VideoPackets(Settings(TVideoCodec::Mpeg4, 352, 288, 3));
   TDecodeMPEG decoder(kWindow);
   EXPECT_TRUE(decoder.Snapshot().empty());
   DecodeAll(decoder, 13, packets);
@@ -231,7 +231,7 @@ private:
 };
 
 TEST(DecodeMPEG, DrawsItselfOnlyWithoutCallback) {
-  const auto& packets = test::VideoPackets(Spec(TVideoCodec::Mjpeg422, 64, 48, 2));
+  const auto& packets = test::VideoPackets(Settings(TVideoCodec::Mjpeg422, 64, 48, 2));
   std::vector<std::pair<int, int>> draws;
   TDecodeMPEG decoder(kWindow, [&draws] { return std::make_unique<TRecordingRenderer>(draws); });
   decoder.Decode(HeaderFor(16, packets[0], 0), packets[0].Data.data());
@@ -251,7 +251,7 @@ TEST(DecodeMPEG, FrameThreadsGiveTheSamePictures) {
   // races that are not there.
   GTEST_SKIP() << "libavcodec's own threads are invisible to ThreadSanitizer";
 #endif
-  const auto& packets = test::VideoPackets(Spec(TVideoCodec::H264, 176, 144, 10));
+  const auto& packets = test::VideoPackets(Settings(TVideoCodec::H264, 176, 144, 10));
   TDecodeMPEG single(kWindow, {}, 1);
   TDecodeMPEG threaded(kWindow, {}, 2);
   TRun one = DecodeAll(single, 3, packets);

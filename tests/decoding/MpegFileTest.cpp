@@ -21,22 +21,22 @@ using media::TVideoSpec;
 long long Ms(TDateTime stamp, TDateTime start) { return std::llround((stamp - start) * kMsPerDay); }
 
 TVideoSpec Video(TVideoCodec codec, int frames = 20, int gop = 10) {
-  TVideoSpec spec;
-  spec.Codec = codec;
-  spec.Width = 176;
-  spec.Height = 144;
-  spec.Frames = frames;
-  spec.GopSize = gop;
-  return spec;
+  TVideoSpec settings;
+  settings.Codec = codec;
+  settings.Width = 176;
+  settings.Height = 144;
+  settings.Frames = frames;
+  settings.GopSize = gop;
+  return settings;
 }
 
 TAudioSpec Audio(TAudioCodec codec) {
-  TAudioSpec spec;
-  spec.Codec = codec;
-  spec.SampleRate = codec == TAudioCodec::Aac ? 16000 : 8000;
-  spec.BitRate = codec == TAudioCodec::G726 ? 32000 : 64000;
-  spec.Seconds = 0.8;
-  return spec;
+  TAudioSpec settings;
+  settings.Codec = codec;
+  settings.SampleRate = codec == TAudioCodec::Aac ? 16000 : 8000;
+  settings.BitRate = codec == TAudioCodec::G726 ? 32000 : 64000;
+  settings.Seconds = 0.8;
+  return settings;
 }
 
 std::string Write(const std::string& name, const std::string& format, const TVideoSpec* video,
@@ -111,8 +111,8 @@ TEST(MpegFile, TypesVideoPacketsByCodec) {
   };
   for (const TKindCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const TVideoSpec spec = Video(c.codec);
-    auto source = Open(Write(c.name, c.format, &spec, nullptr));
+    const TVideoSpec settings = Video(c.codec);
+    auto source = Open(Write(c.name, c.format, &settings, nullptr));
     int width = 0, height = 0;
     source->GetPictureSize(width, height);
     EXPECT_EQ(width, 176);
@@ -184,8 +184,8 @@ TEST(MpegFile, RejectsFilesItCannotPlayWithTheirTexts) {
 }
 
 TEST(MpegFile, InventsADayLongTimeAxis) {
-  const TVideoSpec spec = Video(TVideoCodec::Mjpeg420);
-  const std::string path = Write("clip.mjpeg", "mjpeg", &spec, nullptr);
+  const TVideoSpec settings = Video(TVideoCodec::Mjpeg420);
+  const std::string path = Write("clip.mjpeg", "mjpeg", &settings, nullptr);
   auto source = Open(path);
   const TDateTime start = source->GetStartTime();
   EXPECT_EQ(start, DateOf(FileModifiedDateTime(path)));
@@ -213,8 +213,8 @@ TEST(MpegFile, InventsADayLongTimeAxis) {
 }
 
 TEST(MpegFile, TheUsersFrameRateChoiceCountsFrames) {
-  const TVideoSpec spec = Video(TVideoCodec::Mjpeg420);
-  auto source = Open(Write("clip.mjpeg", "mjpeg", &spec, nullptr));
+  const TVideoSpec settings = Video(TVideoCodec::Mjpeg420);
+  auto source = Open(Write("clip.mjpeg", "mjpeg", &settings, nullptr));
   const TDateTime start = source->GetStartTime();
   EXPECT_EQ(source->GetPosition(), start);
   source->SetFrameRate(25);
@@ -226,8 +226,8 @@ TEST(MpegFile, TheUsersFrameRateChoiceCountsFrames) {
 }
 
 TEST(MpegFile, StampsComeFromDecodingTimeStampsWhenPresent) {
-  const TVideoSpec spec = Video(TVideoCodec::H264);
-  auto source = Open(Write("clip.ts", "mpegts", &spec, nullptr));
+  const TVideoSpec settings = Video(TVideoCodec::H264);
+  auto source = Open(Write("clip.ts", "mpegts", &settings, nullptr));
   const auto frames = ReadAll(*source);
   ASSERT_EQ(frames.size(), 20u);
   const TDateTime start = source->GetStartTime();
@@ -238,8 +238,8 @@ TEST(MpegFile, StampsComeFromDecodingTimeStampsWhenPresent) {
 }
 
 TEST(MpegFile, SeeksByBytePositionWithinTheDay) {
-  const TVideoSpec spec = Video(TVideoCodec::Mjpeg420, 100);
-  auto source = Open(Write("clip.mjpeg", "mjpeg", &spec, nullptr));
+  const TVideoSpec settings = Video(TVideoCodec::Mjpeg420, 100);
+  auto source = Open(Write("clip.mjpeg", "mjpeg", &settings, nullptr));
   const TDateTime start = source->GetStartTime();
   EXPECT_EQ(source->Seek(start + 1.5), start);  // outside the day: nothing happens
   EXPECT_EQ(ReadAll(*source).size(), 100u);

@@ -53,24 +53,24 @@ TRefPicture Copy(const AVFrame* frame) {
 
 }  // namespace
 
-const std::vector<media::TEncodedPacket>& VideoPackets(const media::TVideoSpec& spec) {
-  static std::map<decltype(VideoKey(spec)), std::vector<media::TEncodedPacket>> cache;
+const std::vector<media::TEncodedPacket>& VideoPackets(const media::TVideoSpec& settings) {
+  static std::map<decltype(VideoKey(settings)), std::vector<media::TEncodedPacket>> cache;
   std::lock_guard<std::mutex> guard(gCacheLock);
-  auto& packets = cache[VideoKey(spec)];
+  auto& packets = cache[VideoKey(settings)];
   if (packets.empty()) {
     std::string error;
-    EXPECT_TRUE(media::EncodeVideo(spec, packets, &error)) << error;
+    EXPECT_TRUE(media::EncodeVideo(settings, packets, &error)) << error;
   }
   return packets;
 }
 
-const std::vector<media::TEncodedPacket>& AudioPackets(const media::TAudioSpec& spec) {
-  static std::map<decltype(AudioKey(spec)), std::vector<media::TEncodedPacket>> cache;
+const std::vector<media::TEncodedPacket>& AudioPackets(const media::TAudioSpec& settings) {
+  static std::map<decltype(AudioKey(settings)), std::vector<media::TEncodedPacket>> cache;
   std::lock_guard<std::mutex> guard(gCacheLock);
-  auto& packets = cache[AudioKey(spec)];
+  auto& packets = cache[AudioKey(settings)];
   if (packets.empty()) {
     std::string error;
-    EXPECT_TRUE(media::EncodeAudio(spec, packets, &error)) << error;
+    EXPECT_TRUE(media::EncodeAudio(settings, packets, &error)) << error;
   }
   return packets;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Fixtures for the decoding tests: encoded media (cached per spec for the
+// Fixtures for the decoding tests: encoded media (cached per settings for the
 // run) and plain-libavcodec reference decodes to compare against.
 #include <cstdint>
 #include <string>
@@ -11,9 +11,9 @@
 
 namespace ospry::test {
 
-// Packets of spec, encoded once per run.
-const std::vector<media::TEncodedPacket>& VideoPackets(const media::TVideoSpec& spec);
-const std::vector<media::TEncodedPacket>& AudioPackets(const media::TAudioSpec& spec);
+// Packets of settings, encoded once per run.
+const std::vector<media::TEncodedPacket>& VideoPackets(const media::TVideoSpec& settings);
+const std::vector<media::TEncodedPacket>& AudioPackets(const media::TAudioSpec& settings);
 
 // A decoded picture as 8-bit planes, rows tightly packed.
 struct TRefPicture {

@@ -77,11 +77,11 @@ public:
   }
 
   // Opens the playback stream on the default sink. False when refused.
-  bool OpenStream(const pa_sample_spec& spec) {
+  bool OpenStream(const pa_sample_spec& settings) {
     pa_threaded_mainloop_lock(loop_);
     DropStream();
-    bytesPerSecond_ = pa_bytes_per_second(&spec);
-    stream_ = pa_stream_new(context_, "Ospry playback", &spec, nullptr);
+    bytesPerSecond_ = pa_bytes_per_second(&settings);
+    stream_ = pa_stream_new(context_, "Ospry playback", &settings, nullptr);
     bool ready = false;
     if (stream_) {
       pa_stream_set_state_callback(stream_, &TPulseConnection::StreamSignal, this);
@@ -89,8 +89,8 @@ public:
       // with the first blocks instead of after seconds of queued audio.
       pa_buffer_attr attr;
       attr.maxlength = static_cast<std::uint32_t>(-1);
-      attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(200 * PA_USEC_PER_MSEC, &spec));
-      attr.prebuf = static_cast<std::uint32_t>(pa_usec_to_bytes(40 * PA_USEC_PER_MSEC, &spec));
+      attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(200 * PA_USEC_PER_MSEC, &settings));
+      attr.prebuf = static_cast<std::uint32_t>(pa_usec_to_bytes(40 * PA_USEC_PER_MSEC, &settings));
       attr.minreq = static_cast<std::uint32_t>(-1);
       attr.fragsize = static_cast<std::uint32_t>(-1);
       if (pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
@@ -202,21 +202,21 @@ TWaveStream::~TWaveStream() { Close(); }
 bool TWaveStream::Open(const TWaveFormat& format) {
   std::lock_guard<std::mutex> guard(lock_);
   CloseLocked();
-  pa_sample_spec spec;
-  spec.format = format.bitsPerSample == 16 ? PA_SAMPLE_S16LE
+  pa_sample_spec settings;
+  settings.format = format.bitsPerSample == 16 ? PA_SAMPLE_S16LE
                 : format.bitsPerSample == 8 ? PA_SAMPLE_U8
                                             : PA_SAMPLE_INVALID;
-  spec.rate = format.sampleRate > 0 ? static_cast<std::uint32_t>(format.sampleRate) : 0;
-  spec.channels = format.channels > 0 && format.channels <= static_cast<int>(PA_CHANNELS_MAX)
+  settings.rate = format.sampleRate > 0 ? static_cast<std::uint32_t>(format.sampleRate) : 0;
+  settings.channels = format.channels > 0 && format.channels <= static_cast<int>(PA_CHANNELS_MAX)
                       ? static_cast<std::uint8_t>(format.channels)
                       : 0;
-  if (!pa_sample_spec_valid(&spec)) return false;
+  if (!pa_sample_spec_valid(&settings)) return false;
   try {
     if (!connection_) connection_ = std::make_unique<TPulseConnection>();
   } catch (...) {
     return false;
   }
-  if (!connection_->Connect(server_) || !connection_->OpenStream(spec)) return false;
+  if (!connection_->Connect(server_) || !connection_->OpenStream(settings)) return false;
   opened_ = true;
   current_ = 0;
   previous_ = 0;

@@ -64,29 +64,29 @@ AVPixelFormat PixelFormat(TVideoCodec codec) {
   }
 }
 
-bool OpenVideoEncoder(const TVideoSpec& spec, bool globalHeader, TCodecContextPtr& out, std::string* error) {
+bool OpenVideoEncoder(const TVideoSpec& settings, bool globalHeader, TCodecContextPtr& out, std::string* error) {
   const char* name = "libx264";
-  if (spec.Codec == TVideoCodec::Mpeg4) name = "mpeg4";
-  if (spec.Codec == TVideoCodec::Mjpeg420 || spec.Codec == TVideoCodec::Mjpeg422) name = "mjpeg";
+  if (settings.Codec == TVideoCodec::Mpeg4) name = "mpeg4";
+  if (settings.Codec == TVideoCodec::Mjpeg420 || settings.Codec == TVideoCodec::Mjpeg422) name = "mjpeg";
   const AVCodec* codec = avcodec_find_encoder_by_name(name);
   if (codec == nullptr) return Fail(error, std::string("no encoder ") + name);
   TCodecContextPtr context(avcodec_alloc_context3(codec));
   if (!context) return Fail(error, "out of memory");
-  context->width = spec.Width;
-  context->height = spec.Height;
-  context->pix_fmt = PixelFormat(spec.Codec);
-  context->time_base = AVRational{1, spec.FrameRate};
-  context->framerate = AVRational{spec.FrameRate, 1};
-  context->gop_size = spec.GopSize;
-  context->max_b_frames = spec.BFrames;
-  if (spec.BitRate > 0) context->bit_rate = spec.BitRate;
+  context->width = settings.Width;
+  context->height = settings.Height;
+  context->pix_fmt = PixelFormat(settings.Codec);
+  context->time_base = AVRational{1, settings.FrameRate};
+  context->framerate = AVRational{settings.FrameRate, 1};
+  context->gop_size = settings.GopSize;
+  context->max_b_frames = settings.BFrames;
+  if (settings.BitRate > 0) context->bit_rate = settings.BitRate;
   if (globalHeader) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   if (std::strcmp(name, "libx264") == 0) {
-    context->keyint_min = spec.GopSize;
+    context->keyint_min = settings.GopSize;
     av_opt_set(context->priv_data, "preset", "veryfast", 0);
     av_opt_set(context->priv_data, "x264-params", "scenecut=0", 0);
-    if (spec.BFrames == 0) av_opt_set(context->priv_data, "tune", "zerolatency", 0);
-  } else if (spec.BitRate <= 0) {
+    if (settings.BFrames == 0) av_opt_set(context->priv_data, "tune", "zerolatency", 0);
+  } else if (settings.BitRate <= 0) {
     context->flags |= AV_CODEC_FLAG_QSCALE;
     context->global_quality = FF_QP2LAMBDA * 3;
   }
@@ -107,30 +107,30 @@ bool Drain(AVCodecContext* context, AVPacket* packet, const TPacketSink& sink, s
   }
 }
 
-bool RunVideo(const TVideoSpec& spec, AVCodecContext* context, const TPacketSink& sink, std::string* error) {
+bool RunVideo(const TVideoSpec& settings, AVCodecContext* context, const TPacketSink& sink, std::string* error) {
   TFramePtr frame(av_frame_alloc());
   TPacketPtr packet(av_packet_alloc());
   if (!frame || !packet) return Fail(error, "out of memory");
   frame->format = context->pix_fmt;
-  frame->width = spec.Width;
-  frame->height = spec.Height;
+  frame->width = settings.Width;
+  frame->height = settings.Height;
   if (av_frame_get_buffer(frame.get(), 0) < 0) return Fail(error, "out of memory");
   const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(context->pix_fmt);
   std::vector<std::uint8_t> y, u, v;
-  for (int index = 0; index < spec.Frames; ++index) {
+  for (int index = 0; index < settings.Frames; ++index) {
     if (av_frame_make_writable(frame.get()) < 0) return Fail(error, "out of memory");
-    MakeTestPicture(index, spec.Width, spec.Height, descriptor->log2_chroma_w, descriptor->log2_chroma_h, y, u, v);
-    const int chromaWidth = AV_CEIL_RSHIFT(spec.Width, descriptor->log2_chroma_w);
-    const int chromaHeight = AV_CEIL_RSHIFT(spec.Height, descriptor->log2_chroma_h);
-    for (int row = 0; row < spec.Height; ++row) {
-      std::memcpy(frame->data[0] + row * frame->linesize[0], y.data() + row * spec.Width, spec.Width);
+    MakeTestPicture(index, settings.Width, settings.Height, descriptor->log2_chroma_w, descriptor->log2_chroma_h, y, u, v);
+    const int chromaWidth = AV_CEIL_RSHIFT(settings.Width, descriptor->log2_chroma_w);
+    const int chromaHeight = AV_CEIL_RSHIFT(settings.Height, descriptor->log2_chroma_h);
+    for (int row = 0; row < settings.Height; ++row) {
+      std::memcpy(frame->data[0] + row * frame->linesize[0], y.data() + row * settings.Width, settings.Width);
     }
     for (int row = 0; row < chromaHeight; ++row) {
       std::memcpy(frame->data[1] + row * frame->linesize[1], u.data() + row * chromaWidth, chromaWidth);
       std::memcpy(frame->data[2] + row * frame->linesize[2], v.data() + row * chromaWidth, chromaWidth);
     }
     frame->pts = index;
-    frame->pict_type = index % spec.GopSize == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    frame->pict_type = index % settings.GopSize == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     const int status = avcodec_send_frame(context, frame.get());
     if (status < 0) return Fail(error, "encoding failed: " + AvError(status));
     if (!Drain(context, packet.get(), sink, error)) return false;
@@ -139,22 +139,22 @@ bool RunVideo(const TVideoSpec& spec, AVCodecContext* context, const TPacketSink
   return Drain(context, packet.get(), sink, error);
 }
 
-int AudioBitRate(const TAudioSpec& spec) {
-  if (spec.Codec == TAudioCodec::Mulaw) return 64000;
-  if (spec.Codec == TAudioCodec::G726) {
-    const int bits = spec.SampleRate > 0 ? spec.BitRate / spec.SampleRate : 0;
-    return bits >= 2 && bits <= 5 ? spec.BitRate : 4 * spec.SampleRate;
+int AudioBitRate(const TAudioSpec& settings) {
+  if (settings.Codec == TAudioCodec::Mulaw) return 64000;
+  if (settings.Codec == TAudioCodec::G726) {
+    const int bits = settings.SampleRate > 0 ? settings.BitRate / settings.SampleRate : 0;
+    return bits >= 2 && bits <= 5 ? settings.BitRate : 4 * settings.SampleRate;
   }
-  return spec.BitRate;
+  return settings.BitRate;
 }
 
-bool OpenAudioEncoder(const TAudioSpec& spec, bool globalHeader, TCodecContextPtr& out, std::string* error) {
+bool OpenAudioEncoder(const TAudioSpec& settings, bool globalHeader, TCodecContextPtr& out, std::string* error) {
   const char* name = "pcm_mulaw";
   AVSampleFormat format = AV_SAMPLE_FMT_S16;
-  int rate = spec.SampleRate;
-  int channels = spec.Channels;
-  if (spec.Codec == TAudioCodec::G726) name = "g726";
-  if (spec.Codec == TAudioCodec::Aac) {
+  int rate = settings.SampleRate;
+  int channels = settings.Channels;
+  if (settings.Codec == TAudioCodec::G726) name = "g726";
+  if (settings.Codec == TAudioCodec::Aac) {
     name = "aac";
     format = AV_SAMPLE_FMT_FLTP;
   } else {
@@ -168,7 +168,7 @@ bool OpenAudioEncoder(const TAudioSpec& spec, bool globalHeader, TCodecContextPt
   context->sample_fmt = format;
   context->sample_rate = rate;
   av_channel_layout_default(&context->ch_layout, channels);
-  context->bit_rate = AudioBitRate(spec);
+  context->bit_rate = AudioBitRate(settings);
   context->time_base = AVRational{1, rate};
   if (globalHeader) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   const int status = avcodec_open2(context.get(), codec, nullptr);
@@ -177,13 +177,13 @@ bool OpenAudioEncoder(const TAudioSpec& spec, bool globalHeader, TCodecContextPt
   return true;
 }
 
-bool RunAudio(const TAudioSpec& spec, AVCodecContext* context, const TPacketSink& sink, std::string* error) {
+bool RunAudio(const TAudioSpec& settings, AVCodecContext* context, const TPacketSink& sink, std::string* error) {
   TFramePtr frame(av_frame_alloc());
   TPacketPtr packet(av_packet_alloc());
   if (!frame || !packet) return Fail(error, "out of memory");
   const int frameSamples = context->frame_size > 0 ? context->frame_size : 160;
   const int channels = context->ch_layout.nb_channels;
-  const std::int64_t total = static_cast<std::int64_t>(spec.Seconds * context->sample_rate);
+  const std::int64_t total = static_cast<std::int64_t>(settings.Seconds * context->sample_rate);
   frame->format = context->sample_fmt;
   frame->nb_samples = frameSamples;
   frame->sample_rate = context->sample_rate;
@@ -251,22 +251,22 @@ void MakeTestPicture(int index, int width, int height, int chromaShiftX, int chr
   }
 }
 
-bool EncodeVideo(const TVideoSpec& spec, std::vector<TEncodedPacket>& packets, std::string* error) {
+bool EncodeVideo(const TVideoSpec& settings, std::vector<TEncodedPacket>& packets, std::string* error) {
   packets.clear();
-  if (spec.Width <= 0 || spec.Height <= 0 || spec.Frames < 0 || spec.FrameRate <= 0 || spec.GopSize <= 0) {
-    return Fail(error, "bad video spec");
+  if (settings.Width <= 0 || settings.Height <= 0 || settings.Frames < 0 || settings.FrameRate <= 0 || settings.GopSize <= 0) {
+    return Fail(error, "bad video settings");
   }
   TCodecContextPtr context;
-  if (!OpenVideoEncoder(spec, false, context, error)) return false;
-  return RunVideo(spec, context.get(), CollectInto(packets), error);
+  if (!OpenVideoEncoder(settings, false, context, error)) return false;
+  return RunVideo(settings, context.get(), CollectInto(packets), error);
 }
 
-bool EncodeAudio(const TAudioSpec& spec, std::vector<TEncodedPacket>& packets, std::string* error) {
+bool EncodeAudio(const TAudioSpec& settings, std::vector<TEncodedPacket>& packets, std::string* error) {
   packets.clear();
-  if (spec.SampleRate <= 0 || spec.Channels <= 0 || spec.Seconds < 0) return Fail(error, "bad audio spec");
+  if (settings.SampleRate <= 0 || settings.Channels <= 0 || settings.Seconds < 0) return Fail(error, "bad audio settings");
   TCodecContextPtr context;
-  if (!OpenAudioEncoder(spec, false, context, error)) return false;
-  return RunAudio(spec, context.get(), CollectInto(packets), error);
+  if (!OpenAudioEncoder(settings, false, context, error)) return false;
+  return RunAudio(settings, context.get(), CollectInto(packets), error);
 }
 
 bool WriteMediaFile(const std::string& path, const std::string& format, const TVideoSpec* video,

@@ -4,7 +4,7 @@
 // Used by tests, benchmarks and the clip writers to build real fixtures.
 //
 // Pictures are a moving pattern that depends only on the frame index, so the
-// same spec always gives the same packets. Sound is a 440 Hz tone.
+// same settings always gives the same packets. Sound is a 440 Hz tone.
 //
 // Error policy: functions return false and set *error (when given); nothing
 // throws. Thread-safe (no shared state).
@@ -54,12 +54,12 @@ struct TEncodedPacket {
   std::int64_t Dts = 0;
 };
 
-// Encodes spec.Frames pictures. Packets come in decoding order; the encoder's
+// Encodes settings.Frames pictures. Packets come in decoding order; the encoder's
 // delayed packets are flushed at the end.
-bool EncodeVideo(const TVideoSpec& spec, std::vector<TEncodedPacket>& packets, std::string* error = nullptr);
+bool EncodeVideo(const TVideoSpec& settings, std::vector<TEncodedPacket>& packets, std::string* error = nullptr);
 
-// Encodes spec.Seconds of tone.
-bool EncodeAudio(const TAudioSpec& spec, std::vector<TEncodedPacket>& packets, std::string* error = nullptr);
+// Encodes settings.Seconds of tone.
+bool EncodeAudio(const TAudioSpec& settings, std::vector<TEncodedPacket>& packets, std::string* error = nullptr);
 
 // The synthetic picture number index as planar 8-bit YUV with the given
 // chroma subsampling (chromaShiftX/Y 1 for halved), rows tightly packed.
