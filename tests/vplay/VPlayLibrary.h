@@ -9,41 +9,46 @@
 #include "platform/DynLib.h"
 #include "vplay/VPlay.h"
 
+// Every entry point the tests call, as one list for the declarations and
+// the lookups.
+#define VPLAY_TEST_ENTRIES(X) \
+  X(VPlay_GetPort) \
+  X(VPlay_FreePort) \
+  X(VPlay_OpenStream) \
+  X(VPlay_Play) \
+  X(VPlay_InputData) \
+  X(VPlay_PlaySoundShare) \
+  X(VPlay_StopSoundShare) \
+  X(VPlay_Stop) \
+  X(VPlay_CloseStream) \
+  X(VPlay_ResetSourceBuffer) \
+  X(VPlay_ResetBuffer) \
+  X(VPlay_Fast) \
+  X(VPlay_Slow) \
+  X(VPlay_SetDisplayCallBack) \
+  X(VPlay_SetDecCallBack) \
+  X(VPlay_RefreshPlay) \
+  X(VPlay_SetDisplayRegion) \
+  X(VPlay_OpenFile) \
+  X(VPlay_CloseFile) \
+  X(VPlay_GetFileTime) \
+  X(VPlay_GetFileTotalFrames) \
+  X(VPlay_GetPictureSize) \
+  X(VPlay_GetCurrentFrameNum) \
+  X(VPlay_Pause) \
+  X(VPlay_SetPlayPos) \
+  X(VPlay_GetPlayPos) \
+  X(VPlay_GetPlayedTime) \
+  X(VPlay_SetOutputFactories) \
+  X(VPlay_SetClock)
+
 namespace ospry::test {
 
 struct TVPlay {
   TDynLib library;
-#define VPLAY_ENTRY(name) decltype(&::name) name = nullptr;
-  VPLAY_ENTRY(VPlay_GetPort)
-  VPLAY_ENTRY(VPlay_FreePort)
-  VPLAY_ENTRY(VPlay_OpenStream)
-  VPLAY_ENTRY(VPlay_Play)
-  VPLAY_ENTRY(VPlay_InputData)
-  VPLAY_ENTRY(VPlay_PlaySoundShare)
-  VPLAY_ENTRY(VPlay_StopSoundShare)
-  VPLAY_ENTRY(VPlay_Stop)
-  VPLAY_ENTRY(VPlay_CloseStream)
-  VPLAY_ENTRY(VPlay_ResetSourceBuffer)
-  VPLAY_ENTRY(VPlay_ResetBuffer)
-  VPLAY_ENTRY(VPlay_Fast)
-  VPLAY_ENTRY(VPlay_Slow)
-  VPLAY_ENTRY(VPlay_SetDisplayCallBack)
-  VPLAY_ENTRY(VPlay_SetDecCallBack)
-  VPLAY_ENTRY(VPlay_RefreshPlay)
-  VPLAY_ENTRY(VPlay_SetDisplayRegion)
-  VPLAY_ENTRY(VPlay_OpenFile)
-  VPLAY_ENTRY(VPlay_CloseFile)
-  VPLAY_ENTRY(VPlay_GetFileTime)
-  VPLAY_ENTRY(VPlay_GetFileTotalFrames)
-  VPLAY_ENTRY(VPlay_GetPictureSize)
-  VPLAY_ENTRY(VPlay_GetCurrentFrameNum)
-  VPLAY_ENTRY(VPlay_Pause)
-  VPLAY_ENTRY(VPlay_SetPlayPos)
-  VPLAY_ENTRY(VPlay_GetPlayPos)
-  VPLAY_ENTRY(VPlay_GetPlayedTime)
-  VPLAY_ENTRY(VPlay_SetOutputFactories)
-  VPLAY_ENTRY(VPlay_SetClock)
-#undef VPLAY_ENTRY
+#define VPLAY_DECLARE_ENTRY(name) decltype(&::name) name = nullptr;
+  VPLAY_TEST_ENTRIES(VPLAY_DECLARE_ENTRY)
+#undef VPLAY_DECLARE_ENTRY
   void* Symbol(const char* name) const;
 };
 
