@@ -1,15 +1,19 @@
-// ospry-clip info and verify, run as the user runs them.
+// ospry-clip info, verify and snapshot, run as the user runs them.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "../container/ContainerTestUtil.h"
+#include "platform/DateTime.h"
 #include "platform/Files.h"
 #include "tools/writer/ClipWriter.h"
+#include "tools/writer/vendor/VendorClip.h"
+#include "tools/writer/vendor/VendorMedia.h"
 
 namespace ospry {
 namespace {
@@ -67,8 +71,35 @@ protected:
     EXPECT_TRUE(out.Close());
     return path;
   }
+  // A clip file of stream kind 2: 10 pictures of 64 x 48, a key frame every 5.
+  std::string WriteVendorClip() {
+    writer::TVendorMediaOptions options;
+    options.frameCount = 10;
+    options.keyInterval = 5;
+    const writer::TVendorStream stream = writer::MakeVendorStream(options);
+    EXPECT_EQ(stream.frames.size(), 10u);
+    TCalendarTime calendar;
+    calendar.year = 2026;
+    calendar.month = 12;
+    calendar.day = 11;
+    calendar.hour = 9;
+    const std::string path = dir_.File("vendor.clip");
+    TFileOutput out;
+    EXPECT_TRUE(out.Create(path));
+    TContainerWriter w(out, false);
+    EXPECT_TRUE(writer::AddVendorClips(w, stream, EncodeDateTime(calendar), {5, 5}));
+    EXPECT_TRUE(w.Finish());
+    EXPECT_TRUE(out.Close());
+    return path;
+  }
   test::TTempDir dir_;
 };
+
+std::uint32_t LittleEndian32(const std::string& bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<std::uint8_t>(bytes[at + static_cast<std::size_t>(i)]);
+  return value;
+}
 
 TEST_F(ClipCommands, InfoDescribesAContainer) {
   const std::string path = WritePackage(true);
@@ -141,6 +172,28 @@ TEST_F(ClipCommands, VerifyOfAFileWithoutChecksums) {
   const TRun run = Run("verify " + path);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "Frames: No frame authentication\nFile: No file authentication\nNo files to authenticate\n");
+}
+
+// The vendor decoder returns pictures on the library's threads, after the
+// frames were fed: the command must wait for them.
+TEST_F(ClipCommands, SnapshotOfAVendorStreamClip) {
+  const std::string path = WriteVendorClip();
+  for (const int frame : {0, 7}) {
+    SCOPED_TRACE(frame);
+    const std::string bitmapPath = dir_.File("picture.bmp");
+    const TRun run = Run("snapshot --json --frame " + std::to_string(frame) + " -o " + bitmapPath + " " + path);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const json d = json::parse(run.out);
+    EXPECT_EQ(d["width"], 64);
+    EXPECT_EQ(d["height"], 48);
+    std::string bitmap;
+    ASSERT_TRUE(ReadWholeFile(bitmapPath, bitmap));
+    ASSERT_EQ(bitmap.size(), 54u + 64u * 3u * 48u);
+    EXPECT_EQ(bitmap.substr(0, 2), "BM");
+    EXPECT_EQ(LittleEndian32(bitmap, 18), 64u);
+    EXPECT_EQ(LittleEndian32(bitmap, 22), 48u);
+    ASSERT_TRUE(DeleteFilePath(bitmapPath));
+  }
 }
 
 }  // namespace

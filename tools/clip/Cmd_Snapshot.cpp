@@ -3,8 +3,11 @@
 // Opens the file the way the viewer does (sources the build knows, tried in
 // the viewer's order), decodes the chosen channel from the key frame before
 // the wanted frame up to it, and writes the picture through MakeBitmap.
+#include <chrono>
+#include <condition_variable>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +30,9 @@ constexpr const char* kStampPattern = "yyyy/mm/dd hh:nn:ss.zzz";
 constexpr std::size_t kMaxBufferedFrames = 1000;
 // Frames fed past the wanted one at most, for codecs that delay pictures.
 constexpr int kMaxExtraFrames = 32;
+// The vendor decoder hands pictures back on the library's own threads, after
+// its Decode has returned: how long to wait for the wanted one at most.
+constexpr auto kPictureWait = std::chrono::seconds(5);
 
 struct TSnapshotOptions {
   std::string file;
@@ -108,8 +114,10 @@ int Run(const TSnapshotOptions& options) {
     return 1;
   }
 
-  TDecoderRouter router;
-  router.AddChannel(0, 1);
+  // The handler may run on a decoding library's thread: picture, pictureInfo
+  // and pictures are guarded by pictureMutex and only read under it.
+  std::mutex pictureMutex;
+  std::condition_variable pictureArrived;
   std::vector<std::uint8_t> picture;
   TFrameInfo pictureInfo{};
   std::size_t pictures = 0;
@@ -117,14 +125,27 @@ int Run(const TSnapshotOptions& options) {
   // the wanted one is the group.size()-th, so a few frames past the group
   // may be needed to push it out of a codec that delays its output.
   const std::size_t wantedPicture = group.size();
+  const auto haveWanted = [&] {
+    std::lock_guard<std::mutex> lock(pictureMutex);
+    return pictures >= wantedPicture;
+  };
+  // Declared after what its handler touches, so that it is destroyed (and its
+  // decoders closed, their threads ended) before those go away.
+  TDecoderRouter router;
+  router.AddChannel(0, 1);
   router.SetOnFrame([&](int, const TFrameInfo& info, const std::uint8_t* payload) {
-    if (info.IsAudio || info.Width <= 0 || ++pictures > wantedPicture) return;
-    picture.assign(payload, payload + info.DataSize);
-    pictureInfo = info;
+    if (info.IsAudio || info.Width <= 0) return;
+    {
+      std::lock_guard<std::mutex> lock(pictureMutex);
+      if (++pictures > wantedPicture) return;
+      picture.assign(payload, payload + info.DataSize);
+      pictureInfo = info;
+    }
+    pictureArrived.notify_all();
   });
   for (const TEncodedFrame& header : streamHeaders) router.DeliverFrame(0, header.header, header.data.data());
   for (const TEncodedFrame& encoded : group) router.DeliverFrame(0, encoded.header, encoded.data.data());
-  for (int extra = 0; extra < kMaxExtraFrames && pictures < wantedPicture;) {
+  for (int extra = 0; extra < kMaxExtraFrames && !haveWanted();) {
     const TReadResult result = source.ReadFrame(sourceId, frame.data, frame.header, time);
     if (result == kReadPastEnd || result == kReadBeforeStart) break;
     if (result != kReadFrame || !IsVideoKind(frame.header.StreamKind) || frame.header.FrameType == kFrameAudio) {
@@ -133,13 +154,21 @@ int Run(const TSnapshotOptions& options) {
     ++extra;
     router.DeliverFrame(0, frame.header, frame.data.data());
   }
-  if (picture.empty()) {
+  std::vector<std::uint8_t> wantedBytes;
+  TFrameInfo wantedInfo{};
+  {
+    std::unique_lock<std::mutex> lock(pictureMutex);
+    pictureArrived.wait_for(lock, kPictureWait, [&] { return pictures >= wantedPicture; });
+    wantedBytes = picture;
+    wantedInfo = pictureInfo;
+  }
+  if (wantedBytes.empty()) {
     std::cerr << "snapshot: nothing could be decoded" << (router.GetLastError().empty() ? "" : ": ")
               << router.GetLastError() << "\n";
     return 1;
   }
   const TFrameHeader& wanted = group.back().header;
-  const TBitmapBytes bitmap = TDrawYUV::MakeBitmap(picture.data(), pictureInfo.Width, pictureInfo.Height, true);
+  const TBitmapBytes bitmap = TDrawYUV::MakeBitmap(wantedBytes.data(), wantedInfo.Width, wantedInfo.Height, true);
   if (bitmap.empty() || !WriteWholeFile(options.output, bitmap.data(), static_cast<std::int64_t>(bitmap.size()))) {
     std::cerr << "snapshot: Snapshot failed: cannot write " << options.output << "\n";
     return 1;
@@ -147,11 +176,11 @@ int Run(const TSnapshotOptions& options) {
   const std::string stamp = FormatDateTime(kStampPattern, wanted.Stamp);
   if (options.json) {
     nlohmann::json out = {{"file", options.file}, {"channel", options.channel}, {"stamp", stamp},
-                          {"width", pictureInfo.Width}, {"height", pictureInfo.Height},
+                          {"width", wantedInfo.Width}, {"height", wantedInfo.Height},
                           {"output", options.output}};
     std::cout << out.dump(2) << "\n";
   } else {
-    std::cout << stamp << " " << pictureInfo.Width << "x" << pictureInfo.Height << " -> " << options.output << "\n";
+    std::cout << stamp << " " << wantedInfo.Width << "x" << wantedInfo.Height << " -> " << options.output << "\n";
   }
   return 0;
 }
