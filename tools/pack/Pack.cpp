@@ -132,9 +132,47 @@ std::string TemporaryNameBeside(const std::string& target) {
 
 }  // namespace
 
-bool PackClipFile(const TPackOptions& options, std::string& error) {
+bool WritePackage(const std::string& launcherPath, const std::string& outputPath, const TClipWriteStep& writeClip,
+                  std::string& error) {
   TReadFile launcher;
-  if (!launcher.Open(options.launcherPath) || launcher.Size() <= 0) {
+  if (!launcher.Open(launcherPath) || launcher.Size() <= 0) {
+    error = launcherPath + ": cannot read the launcher";
+    return false;
+  }
+  const std::string partial = TemporaryNameBeside(outputPath);
+  writer::TFileOutput out;
+  if (!out.Create(partial)) {
+    error = outputPath + ": cannot create (" + std::strerror(errno) + ")";
+    return false;
+  }
+  bool ok = CopyFileInto(launcher, out);
+  if (!ok) error = launcherPath + ": cannot copy the launcher";
+  if (ok) ok = writeClip(out, error);
+  // A write that failed on a full disk shows in the output's state even when
+  // the step itself did not notice.
+  if (ok && !out.Ok()) {
+    ok = false;
+    error = outputPath + ": cannot write (disk full or I/O error)";
+  }
+  if (!out.Close() && ok) {
+    ok = false;
+    error = outputPath + ": cannot write (disk full or I/O error)";
+  }
+  // A package is run directly.
+  if (ok && ::chmod(partial.c_str(), 0755) != 0) {
+    ok = false;
+    error = outputPath + ": cannot make it executable";
+  }
+  if (ok && !RenameFile(partial, outputPath)) {
+    ok = false;
+    error = outputPath + ": cannot move the finished package into place (" + std::strerror(errno) + ")";
+  }
+  if (!ok) DeleteFilePath(partial);
+  return ok;
+}
+
+bool PackClipFile(const TPackOptions& options, std::string& error) {
+  if (!FileExists(options.launcherPath)) {
     error = options.launcherPath + ": cannot read the launcher";
     return false;
   }
@@ -166,37 +204,20 @@ bool PackClipFile(const TPackOptions& options, std::string& error) {
     if (!CheckFileChecksum(splitter.File(), splitter.FileChecksum(), options.inputPath, error)) return false;
   }
 
-  const std::string partial = TemporaryNameBeside(options.outputPath);
-  writer::TFileOutput out;
-  if (!out.Create(partial)) {
-    error = options.outputPath + ": cannot create (" + std::strerror(errno) + ")";
-    return false;
-  }
-  bool ok = CopyFileInto(launcher, out);
-  if (!ok) error = options.launcherPath + ": cannot copy the launcher";
-  if (ok) {
-    ok = splitter.Valid() ? WriteMultiClip(splitter, options, out, error)
-                          : WriteContainer(input, *single, options.description, out, options.inputPath, error);
-  }
-  if (!out.Close() && ok) {
-    ok = false;
-    error = options.outputPath + ": cannot write (disk full or I/O error)";
-  }
-  if (ok && !out.Ok()) {
-    ok = false;
-    error = options.outputPath + ": cannot write (disk full or I/O error)";
-  }
-  // A package is run directly.
-  if (ok && ::chmod(partial.c_str(), 0755) != 0) {
-    ok = false;
-    error = options.outputPath + ": cannot make it executable";
-  }
-  if (ok && !RenameFile(partial, options.outputPath)) {
-    ok = false;
-    error = options.outputPath + ": cannot move the finished package into place (" + std::strerror(errno) + ")";
-  }
-  if (!ok) DeleteFilePath(partial);
-  return ok;
+  return WritePackage(options.launcherPath, options.outputPath,
+                      [&](writer::TOutput& out, std::string& stepError) {
+                        return splitter.Valid() ? WriteMultiClip(splitter, options, out, stepError)
+                                                : WriteContainer(input, *single, options.description, out,
+                                                                 options.inputPath, stepError);
+                      },
+                      error);
+}
+
+bool IsClipFile(const std::string& path) {
+  if (TClipSplitter(path, false).Valid()) return true;
+  TReadFile file;
+  if (!file.Open(path)) return false;
+  return TClipReader(file, file.Size(), false).Valid();
 }
 
 }  // namespace ospry::pack

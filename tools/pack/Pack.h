@@ -9,8 +9,11 @@
 // into place only when it is complete.
 // Threading: none.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+
+#include "tools/writer/ClipWriter.h"
 
 namespace ospry::pack {
 
@@ -31,5 +34,21 @@ struct TPackOptions {
 // refused rather than given fresh checksums. False with error filled on any
 // failure.
 bool PackClipFile(const TPackOptions& options, std::string& error);
+
+// True when path ends in a clip container or a multi-clip trailer (a package
+// too): such an input is re-based, anything else is taken as a media file.
+bool IsClipFile(const std::string& path);
+
+// Writes the clip part of a package at the output's position (frame offsets
+// count from the package's start); false with error filled on failure.
+using TClipWriteStep = std::function<bool(writer::TOutput& out, std::string& error)>;
+
+// The package frame every packer shares: the launcher at launcherPath, then
+// what writeClip writes, into a temporary file beside outputPath that is made
+// executable and renamed over outputPath only when complete. On any failure
+// (unreadable launcher, a failing step, disk full) the temporary file is
+// removed and outputPath is left as it was.
+bool WritePackage(const std::string& launcherPath, const std::string& outputPath, const TClipWriteStep& writeClip,
+                  std::string& error);
 
 }  // namespace ospry::pack

@@ -68,6 +68,7 @@ bool OpenVideoEncoder(const TVideoSpec& settings, bool globalHeader, TCodecConte
   const char* name = "libx264";
   if (settings.Codec == TVideoCodec::Mpeg4) name = "mpeg4";
   if (settings.Codec == TVideoCodec::Mjpeg420 || settings.Codec == TVideoCodec::Mjpeg422) name = "mjpeg";
+  if (settings.Codec == TVideoCodec::RawVideo) name = "rawvideo";
   const AVCodec* codec = avcodec_find_encoder_by_name(name);
   if (codec == nullptr) return Fail(error, std::string("no encoder ") + name);
   TCodecContextPtr context(avcodec_alloc_context3(codec));
@@ -271,11 +272,19 @@ bool EncodeAudio(const TAudioSpec& settings, std::vector<TEncodedPacket>& packet
 
 bool WriteMediaFile(const std::string& path, const std::string& format, const TVideoSpec* video,
                     const TAudioSpec* audio, std::string* error) {
+  return WriteMediaFile(path, format, video, audio, TMediaMetadata{}, error);
+}
+
+bool WriteMediaFile(const std::string& path, const std::string& format, const TVideoSpec* video,
+                    const TAudioSpec* audio, const TMediaMetadata& metadata, std::string* error) {
   AVFormatContext* raw = nullptr;
   if (avformat_alloc_output_context2(&raw, nullptr, format.c_str(), path.c_str()) < 0 || raw == nullptr) {
     return Fail(error, "unknown format " + format);
   }
   TOutputPtr output(raw);
+  for (const auto& [name, value] : metadata) {
+    if (av_dict_set(&output->metadata, name.c_str(), value.c_str(), 0) < 0) return Fail(error, "out of memory");
+  }
   const bool globalHeader = (output->oformat->flags & AVFMT_GLOBALHEADER) != 0;
 
   struct TTrack {

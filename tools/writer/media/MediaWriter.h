@@ -10,6 +10,7 @@
 // throws. Thread-safe (no shared state).
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ospry::media {
@@ -20,6 +21,7 @@ enum class TVideoCodec {
   Mpeg4,      // MPEG-4 part 2, planar 4:2:0
   Mjpeg420,   // Motion JPEG, full-range 4:2:0
   Mjpeg422,   // Motion JPEG, full-range 4:2:2
+  RawVideo,   // uncompressed planar 4:2:0 (a codec no clip carries)
 };
 
 struct TVideoSpec {
@@ -71,5 +73,12 @@ void MakeTestPicture(int index, int width, int height, int chromaShiftX, int chr
 // video stream, and the audio stream when audio is given.
 bool WriteMediaFile(const std::string& path, const std::string& format, const TVideoSpec* video,
                     const TAudioSpec* audio, std::string* error = nullptr);
+
+// Tags of the whole file, as name and value ("creation_time", "title", ...).
+using TMediaMetadata = std::vector<std::pair<std::string, std::string>>;
+
+// The same, with the file carrying the given tags where its format can.
+bool WriteMediaFile(const std::string& path, const std::string& format, const TVideoSpec* video,
+                    const TAudioSpec* audio, const TMediaMetadata& metadata, std::string* error = nullptr);
 
 }  // namespace ospry::media
