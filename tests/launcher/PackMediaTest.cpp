@@ -379,6 +379,17 @@ TEST_F(PackMediaTest, BadInputFailsClearlyAndLeavesNothing) {
     EXPECT_NE(pack.output.find(c.messagePart), std::string::npos) << pack.output;
     EXPECT_TRUE(fs::is_empty(work_ / "out")) << "no output and no temporary file";
   }
+
+  // A full disk, as a file size limit that is reached behind the launcher:
+  // writes fail (the limit's signal is ignored, as a full disk sends none).
+  const std::int64_t limitBlocks = (FileSize(OSPRY_TEST_PACKAGE) + 8192) / 512;
+  const TRun full = RunTool("/bin/sh", "-c " + Quote("trap \"\" XFSZ; ulimit -f " + std::to_string(limitBlocks) +
+                                                      "; exec \"$0\" \"$@\"") +
+                                           " " + Quote(OSPRY_PACK_TOOL) + " " + Quote(good) + " -o " + Quote(Output()) +
+                                           " --launcher " + Quote(OSPRY_TEST_PACKAGE));
+  EXPECT_NE(full.exitCode, 0);
+  EXPECT_NE(full.output.find("disk full"), std::string::npos) << full.output;
+  EXPECT_TRUE(fs::is_empty(work_ / "out")) << "no output and no temporary file";
 }
 
 }  // namespace
