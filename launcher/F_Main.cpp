@@ -91,7 +91,9 @@ void TFMain::StartViewer() {
 
 void TFMain::AddTrayIcon() {
   // Without a notification area the launcher runs the same way, iconless.
-  if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+  const bool isAvailable =
+      options_.hasNotificationArea ? options_.hasNotificationArea() : QSystemTrayIcon::isSystemTrayAvailable();
+  if (!isAvailable) return;
   trayIcon_ = new QSystemTrayIcon(LauncherIcon(), this);
   trayIcon_->setToolTip(QStringLiteral("Ospry"));
   // The context menu opens at the cursor on a right click; other clicks on

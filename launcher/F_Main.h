@@ -12,6 +12,7 @@
 // the window cuts before it goes away.
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,6 +34,9 @@ struct TLauncherOptions {
   std::vector<TPayloadRow> payloadTable{PayloadTable().begin(), PayloadTable().end()};
   // The package whose path the viewer receives; empty: this program's file.
   std::string packagePath;
+  // Whether the desktop has a notification area; empty: ask Qt. Tests give
+  // either answer to run both ways on any display.
+  std::function<bool()> hasNotificationArea{};
 };
 
 class TFMain : public QWidget {
@@ -43,6 +47,9 @@ public:
 
   // True when the notification area was available and the icon is shown.
   bool HasTrayIcon() const { return trayIcon_ != nullptr; }
+  // The icon (tip "Ospry", context menu pop_main), or null without one. Owned
+  // by the window; removed when the window is destroyed.
+  QSystemTrayIcon* TrayIcon() const { return trayIcon_; }
 
 signals:
   // The launcher should end: the viewer has ended or the user chose "Exit

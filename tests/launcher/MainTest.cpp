@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QMenu>
+#include <QPointer>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 #include <csignal>
@@ -78,41 +80,72 @@ protected:
   }
 };
 
-TEST_F(LauncherMain, ViewerGetsThePackagePathAndItsEndRemovesEveryPayload) {
-  const std::string package = (work_ / "exported clips" / "front door.exe").string();
-  auto form = std::make_unique<TFMain>(TLauncherOptions{.packagePath = package});
-  EXPECT_FALSE(form->isVisible());
-  EXPECT_EQ(form->windowTitle(), "Ospry");
-  for (const auto& path : Payloads()) EXPECT_TRUE(fs::exists(path)) << path;
-
-  ASSERT_TRUE(RunUntilClosed(*form)) << "the viewer's end must close the launcher";
-  auto record = Record();
-  EXPECT_EQ(record.args, std::vector<std::string>{package});
-  EXPECT_EQ(record.cwd, temp_.string());
-
-  form.reset();
-  EXPECT_TRUE(fs::is_empty(temp_));
+// The launcher runs the same way whether or not the desktop has a
+// notification area; only the icon differs.
+TLauncherOptions WithNotificationArea(bool hasArea, std::string packagePath) {
+  return TLauncherOptions{.packagePath = std::move(packagePath), .hasNotificationArea = [hasArea] { return hasArea; }};
 }
 
+const char* AreaName(bool hasArea) { return hasArea ? "notification area" : "no notification area"; }
+
+TEST_F(LauncherMain, ViewerGetsThePackagePathAndItsEndRemovesEveryPayload) {
+  const std::string package = (work_ / "exported clips" / "front door.exe").string();
+  for (bool hasArea : {true, false}) {
+    SCOPED_TRACE(AreaName(hasArea));
+    fs::remove(record_);
+    auto form = std::make_unique<TFMain>(WithNotificationArea(hasArea, package));
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(form->windowTitle(), "Ospry");
+    EXPECT_EQ(form->HasTrayIcon(), hasArea);
+    for (const auto& path : Payloads()) EXPECT_TRUE(fs::exists(path)) << path;
+
+    ASSERT_TRUE(RunUntilClosed(*form)) << "the viewer's end must close the launcher";
+    auto record = Record();
+    EXPECT_EQ(record.args, std::vector<std::string>{package});
+    EXPECT_EQ(record.cwd, temp_.string());
+
+    const QPointer<QSystemTrayIcon> icon = form->TrayIcon();
+    form.reset();
+    EXPECT_TRUE(icon.isNull()) << "the icon is removed";
+    EXPECT_TRUE(fs::is_empty(temp_));
+  }
+}
+
+// "Exit Ospry" from the icon's menu (or, without a notification area, the
+// same menu the launcher keeps) ends the viewer at once, without asking it
+// to close, then removes every payload and the icon.
 TEST_F(LauncherMain, ExitOspryEndsTheViewerAtOnceThenRemovesEverything) {
   SetViewerMode("wait");
-  auto form = std::make_unique<TFMain>(TLauncherOptions{.packagePath = (work_ / "p.exe").string()});
-  ASSERT_TRUE(WaitForRecord(PumpEvents));
-  const int viewerPid = Record().pid;
-  ASSERT_FALSE(ProcessGone(viewerPid));
+  for (bool hasArea : {true, false}) {
+    SCOPED_TRACE(AreaName(hasArea));
+    fs::remove(record_);
+    auto form = std::make_unique<TFMain>(WithNotificationArea(hasArea, (work_ / "p.exe").string()));
+    ASSERT_TRUE(WaitForRecord(PumpEvents));
+    const int viewerPid = Record().pid;
+    ASSERT_FALSE(ProcessGone(viewerPid));
 
-  auto* menu = form->findChild<QMenu*>("pop_main");
-  ASSERT_NE(menu, nullptr);
-  ASSERT_EQ(menu->actions().size(), 1);
-  QAction* exitItem = menu->actions().front();
-  EXPECT_EQ(exitItem->text(), "Exit Ospry");
-  TClosedWatch closed(*form);
-  exitItem->trigger();
-  ASSERT_TRUE(closed.Wait());
+    auto* menu = form->findChild<QMenu*>("pop_main");
+    ASSERT_NE(menu, nullptr);
+    const QPointer<QSystemTrayIcon> icon = form->TrayIcon();
+    ASSERT_EQ(!icon.isNull(), hasArea);
+    if (hasArea) {
+      EXPECT_EQ(icon->toolTip(), "Ospry");
+      EXPECT_FALSE(icon->icon().isNull());
+      EXPECT_EQ(icon->contextMenu(), menu) << "a right click on the icon opens the launcher's menu";
+    }
+    ASSERT_EQ(menu->actions().size(), 1);
+    QAction* exitItem = menu->actions().front();
+    EXPECT_EQ(exitItem->text(), "Exit Ospry");
+    TClosedWatch closed(*form);
+    exitItem->trigger();
+    ASSERT_TRUE(closed.Wait());
 
-  form.reset();
-  EXPECT_TRUE(ProcessGone(viewerPid));
-  EXPECT_TRUE(fs::is_empty(temp_));
+    form.reset();
+    EXPECT_TRUE(ProcessGone(viewerPid));
+    EXPECT_FALSE(Record().wasAskedToClose) << "ended at once, not asked to close";
+    EXPECT_TRUE(icon.isNull());
+    EXPECT_TRUE(fs::is_empty(temp_));
+  }
 }
 
 // Without a viewer to run, the launcher ends at once and removes what it did

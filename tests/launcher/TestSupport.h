@@ -22,6 +22,7 @@ struct TViewerRecord {
   int pid = -1;
   std::string cwd;
   std::vector<std::string> args;
+  bool wasAskedToClose = false;  // it received a request to close (SIGTERM)
 };
 
 inline TViewerRecord ReadViewerRecord(const std::string& path) {
@@ -34,6 +35,7 @@ inline TViewerRecord ReadViewerRecord(const std::string& path) {
     if (line.rfind("pid ", 0) == 0) r.pid = std::atoi(line.c_str() + 4);
     else if (line.rfind("cwd ", 0) == 0) r.cwd = line.substr(4);
     else if (line.rfind("arg ", 0) == 0) r.args.push_back(line.substr(4));
+    else if (line == "asked to close") r.wasAskedToClose = true;
   }
   return r;
 }
