@@ -52,17 +52,23 @@ int main(int argc, char** argv) {
                                        "default is missing)")
                             ->capture_default_str();
   auto* recorderOption = app.add_option("--recorder", recorder, "Media files: recorder name (default N/A)");
+  // One value per occurrence: an input named after --channel or --start stays
+  // an input.
   auto* channelOption = app.add_option("--channel", channels,
                                        "Media files: channel name, once for all or once per input (default: the "
                                        "file's name)")
-                            ->take_all();
+                            ->expected(1)
+                            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+                          ->allow_extra_args(false);
   auto* userOption = app.add_option("--user", user, "Media files: user name (default N/A)");
   auto* hostOption = app.add_option("--host", host, "Media files: recorder's host name (default N/A)");
   auto* startOption = app.add_option("--start", starts,
                                      "Media files: start time \"yyyy-mm-dd hh:nn:ss[.zzz]\" in local time, once for "
                                      "all or once per input (default: the recording's creation time, else the "
                                      "file's modification time)")
-                          ->take_all();
+                          ->expected(1)
+                          ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+                          ->allow_extra_args(false);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
