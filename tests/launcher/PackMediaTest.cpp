@@ -352,6 +352,8 @@ TEST_F(PackMediaTest, BadInputFailsClearlyAndLeavesNothing) {
   const std::string raw = WriteMedia("raw.mkv", "matroska", Video(TVideoCodec::RawVideo), nullptr);
   const std::string mpeg4 = WriteMedia("mpeg4.avi", "avi", Video(TVideoCodec::Mpeg4), nullptr);
   const std::string good = WriteMedia("good.mp4", "mp4", Video(TVideoCodec::H264), nullptr);
+  const media::TAudioSpec aac = Audio(TAudioCodec::Aac);
+  const std::string withAac = WriteMedia("aac.mp4", "mp4", Video(TVideoCodec::H264), &aac);
   const std::string text = (work_ / "notes.bin").string();
   std::ofstream(text) << "no media in here at all";
   const std::string missing = (work_ / "nope.mp4").string();
@@ -367,6 +369,7 @@ TEST_F(PackMediaTest, BadInputFailsClearlyAndLeavesNothing) {
       {"not media at all", {text}, "", "neither a clip file nor a media file"},
       {"missing input", {good, missing}, "", "nope.mp4: cannot open"},
       {"vendor format from MPEG-4", {mpeg4}, "--vendor", "H.264 video only"},
+      {"vendor format with AAC sound", {withAac}, "--vendor", "audio in aac cannot be packed"},
       {"mode for one input", {good}, "--mode sync", "--mode"},
       {"channel name too long", {good}, "--channel 'a channel name of over twenty'", "longer than"},
       {"channel names not one per input", {good, good, good}, "--channel A --channel B", "--channel"},

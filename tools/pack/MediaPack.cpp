@@ -220,7 +220,7 @@ bool TMediaInput::Open(const std::string& path, bool vendorFormat, bool withAudi
   }
 
   std::string videoCodecs;
-  int firstAudio = -1;
+  std::string audioCodecs;
   for (unsigned i = 0; i < context_->nb_streams; ++i) {
     const AVStream* stream = context_->streams[i];
     const AVCodecParameters* parameters = stream->codecpar;
@@ -229,7 +229,12 @@ bool TMediaInput::Open(const std::string& path, bool vendorFormat, bool withAudi
       if (usable && video_ < 0) video_ = static_cast<int>(i);
       videoCodecs += (videoCodecs.empty() ? "" : ", ") + CodecName(parameters->codec_id);
     }
-    if (parameters->codec_type == AVMEDIA_TYPE_AUDIO && firstAudio < 0) firstAudio = static_cast<int>(i);
+    if (parameters->codec_type == AVMEDIA_TYPE_AUDIO) {
+      const bool usable = vendorFormat ? VendorAudioCodec(parameters->codec_id) != vendor::kAudioNone
+                                       : AudioKind(parameters->codec_id) != 0;
+      if (usable && audio_ < 0 && withAudio) audio_ = static_cast<int>(i);
+      audioCodecs += (audioCodecs.empty() ? "" : ", ") + CodecName(parameters->codec_id);
+    }
   }
   if (video_ < 0) {
     if (videoCodecs.empty()) {
@@ -241,16 +246,12 @@ bool TMediaInput::Open(const std::string& path, bool vendorFormat, bool withAudi
     }
     return false;
   }
-  if (withAudio && firstAudio >= 0) {
-    const AVCodecID id = context_->streams[firstAudio]->codecpar->codec_id;
-    const bool usable = vendorFormat ? VendorAudioCodec(id) != vendor::kAudioNone : AudioKind(id) != 0;
-    if (!usable) {
-      error = path + ": audio in " + CodecName(id) + " cannot be packed (" +
-              (vendorFormat ? "the vendor format carries G.711 µ-law or 16-bit PCM" : "G.711 µ-law, G.726 or AAC can") +
-              "); --no-audio leaves the sound out";
-      return false;
-    }
-    audio_ = firstAudio;
+  // Sound that cannot be packed is an error rather than silently missing.
+  if (withAudio && audio_ < 0 && !audioCodecs.empty()) {
+    error = path + ": audio in " + audioCodecs + " cannot be packed (" +
+            (vendorFormat ? "the vendor format carries G.711 µ-law or 16-bit PCM" : "G.711 µ-law, G.726 or AAC can") +
+            "); --no-audio leaves the sound out";
+    return false;
   }
 
   const AVStream& video = *context_->streams[video_];

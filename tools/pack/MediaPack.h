@@ -10,11 +10,14 @@
 //   µ-law audio          stream kind 17
 //   G.726 audio          stream kind 18
 //   AAC audio            stream kind 20
-// Video frames are of type 1 when the demuxer flags them as key frames, else
-// 0; audio blocks of type 3. The audio kind carries a stream header of the 13
-// bytes the audio decoder opens from (codec kind 17, 18 or 19, channels, bit
-// rate, sample rate). Video packets before the first key frame cannot be
-// decoded and are left out.
+// Of each input the first video stream and the first audio stream in a codec
+// above are taken and other streams are skipped; an input whose sound is all
+// in other codecs is refused unless withAudio is off. Video frames are of
+// type 1 when the demuxer flags them as key frames, else 0; audio blocks of
+// type 3. The audio kind carries a stream header of the 13 bytes the audio
+// decoder opens from (codec kind 17, 18 or 19, channels, bit rate, sample
+// rate). Video packets before the first key frame cannot be decoded and are
+// left out.
 //
 // In the vendor format (vendorFormat) the input must hold H.264 video; every
 // access unit and audio block (µ-law or 16-bit PCM) becomes one frame of
