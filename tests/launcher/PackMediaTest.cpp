@@ -346,6 +346,18 @@ TEST_F(PackMediaTest, VendorFormatWrapsH264AndMulawAsKind2) {
   EXPECT_EQ(pictures, kFrames);
   EXPECT_EQ(keyPictures, 2);
   EXPECT_GT(blocks, 0);
+
+  // Two channels in sync carry the library once, for the whole file.
+  const TRun both = Pack({input, input}, "--vendor --mode sync --library " + Quote(OSPRY_TEST_VPLAY_PAYLOAD),
+                         Output("both"));
+  ASSERT_EQ(both.exitCode, 0) << both.output;
+  ExpectVerifies(Output("both"));
+  TClipSplitter splitter(Output("both"), false);
+  ASSERT_TRUE(splitter.Valid());
+  EXPECT_EQ(splitter.Mode(), kModeSyncPlay);
+  EXPECT_EQ(splitter.ClipCount(), 2);
+  ASSERT_EQ(splitter.Sections().size(), 1u);
+  EXPECT_EQ(splitter.Sections()[0].Name, "libVPlay.so");
 }
 
 TEST_F(PackMediaTest, BadInputFailsClearlyAndLeavesNothing) {
