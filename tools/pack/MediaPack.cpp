@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <limits>
 #include <memory>
 #include <queue>
 
@@ -206,8 +205,14 @@ bool TMediaInput::Open(const std::string& path, bool vendorFormat, bool withAudi
       return false;
     }
   }
+  // Read the named local file only: without the prefix a name like
+  // "pipe:0" would be taken as a protocol, and without the list a play list
+  // inside the input could make it fetch other files or network addresses.
+  AVDictionary* openOptions = nullptr;
+  av_dict_set(&openOptions, "protocol_whitelist", "file", 0);
   AVFormatContext* raw = nullptr;
-  const int opened = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+  const int opened = avformat_open_input(&raw, ("file:" + path).c_str(), nullptr, &openOptions);
+  av_dict_free(&openOptions);
   if (opened < 0) {
     error = path + ": neither a clip file nor a media file that can be read (" + AvError(opened) + ")";
     return false;
