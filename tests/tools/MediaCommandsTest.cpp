@@ -54,16 +54,18 @@ const std::vector<media::TEncodedPacket>& H264Packets() {
   return packets;
 }
 
-// One clip container of stream kind 3 (H.264) at the output's position.
-void WriteH264Container(writer::TOutput& out, const std::string& channel) {
+// One clip container of stream kind 3 (H.264) at the output's position,
+// starting shiftMs after ClipStart.
+void WriteH264Container(writer::TOutput& out, const std::string& channel, double shiftMs = 0) {
   writer::TContainerWriter w(out, false);
   const auto& packets = H264Packets();
+  const TDateTime start = ClipStart() + MillisecondsToDays(shiftMs);
   for (std::size_t i = 0; i < packets.size(); ++i) {
     const auto& data = packets[i].Data;
-    w.AddFrame(3, packets[i].IsKey ? kKeyFrameType : 0, ClipStart() + MillisecondsToDays(40.0 * static_cast<double>(i)),
+    w.AddFrame(3, packets[i].IsKey ? kKeyFrameType : 0, start + MillisecondsToDays(40.0 * static_cast<double>(i)),
                std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
   }
-  w.AddClipOver(0, static_cast<std::int32_t>(packets.size()), ClipStart() + MillisecondsToDays(40.0 * kFrames));
+  w.AddClipOver(0, static_cast<std::int32_t>(packets.size()), start + MillisecondsToDays(40.0 * kFrames));
   TDvrInfo info;
   info.DvrName = "test recorder";
   info.ChannelName = channel;
@@ -109,18 +111,20 @@ protected:
     EXPECT_TRUE(out.Close());
     return path;
   }
-  std::string WriteSyncPair() {
+  // Two clips: side by side at the same time, or a play list whose second
+  // clip follows the first after 0.4 s.
+  std::string WritePair(std::uint8_t mode) {
     const std::string path = dir_.File("pair.clip");
     writer::TFileOutput out;
     EXPECT_TRUE(out.Create(path));
     writer::TMultiClipWriter multi(out);
-    for (const char* channel : {"Gate", "Yard"}) {
-      WriteH264Container(out, channel);
+    for (const int clip : {0, 1}) {
+      WriteH264Container(out, "Gate", mode == kModePlayList ? clip * (40.0 * kFrames + 400) : 0);
       TDvrInfo info;
-      info.ChannelName = channel;
+      info.ChannelName = clip == 0 ? "Gate" : "Yard";
       multi.AddClip(info, out.Position());
     }
-    multi.SetMode(kModeSyncPlay);
+    multi.SetMode(mode);
     EXPECT_TRUE(multi.Finish());
     EXPECT_TRUE(out.Close());
     return path;
@@ -238,10 +242,11 @@ TEST_F(MediaCommands, PlayPresentsPicturesInThePlayingDirection) {
       EXPECT_EQ(presented[i].channel, 0);
       EXPECT_EQ(presented[i].size, "160x120");
       if (i == 0) continue;
-      if (c.speed > 0)
+      if (c.speed > 0) {
         EXPECT_GT(presented[i].stamp, presented[i - 1].stamp) << "picture " << i;
-      else
+      } else {
         EXPECT_LT(presented[i].stamp, presented[i - 1].stamp) << "picture " << i;
+      }
     }
     EXPECT_EQ(presented.back().stamp, c.lastStamp);
     if (c.speed < -1) {
@@ -261,7 +266,7 @@ TEST_F(MediaCommands, PlayPausedPresentsNothing) {
 }
 
 TEST_F(MediaCommands, PlayOfASynchronisedPairPresentsOnBothChannels) {
-  const TRun run = Run("play --trace --seconds 5 " + WriteSyncPair());
+  const TRun run = Run("play --trace --seconds 5 " + WritePair(kModeSyncPlay));
   ASSERT_EQ(run.status, 0) << run.err;
   std::string last[2];
   int count[2] = {0, 0};
@@ -274,6 +279,33 @@ TEST_F(MediaCommands, PlayOfASynchronisedPairPresentsOnBothChannels) {
   EXPECT_GE(count[0], kFrames - 2);
   EXPECT_GE(count[1], kFrames - 2);
   EXPECT_EQ(last[1], StampOf(kFrames - 1));
+}
+
+// A play list plays its clips one after the other in one view, in the
+// playing direction.
+TEST_F(MediaCommands, PlayOfAPlayListCrossesItsClips) {
+  const std::string path = WritePair(kModePlayList);
+  const std::string secondStart = FormatDateTime("hh:nn:ss.zzz", ClipStart() + MillisecondsToDays(40.0 * kFrames + 400));
+  for (const char* speed : {"1", "-1"}) {
+    SCOPED_TRACE(speed);
+    const TRun run = Run(std::string("play --trace --seconds 6 --speed ") + speed + " " + path);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto presented = ParsePresented(run.out);
+    ASSERT_FALSE(presented.empty()) << run.out;
+    bool first = false, second = false;
+    for (std::size_t i = 0; i < presented.size(); ++i) {
+      EXPECT_EQ(presented[i].channel, 0);
+      (presented[i].stamp < secondStart ? first : second) = true;
+      if (i == 0) continue;
+      if (speed[0] == '-') {
+        EXPECT_LT(presented[i].stamp, presented[i - 1].stamp) << "picture " << i;
+      } else {
+        EXPECT_GT(presented[i].stamp, presented[i - 1].stamp) << "picture " << i;
+      }
+    }
+    EXPECT_TRUE(first) << run.out;
+    EXPECT_TRUE(second) << run.out;
+  }
 }
 
 // The library plays the file by itself; the command reports the positions

@@ -363,9 +363,23 @@ int RunPullSources(const TPlayOptions& options, TOpenedFile& opened, TDateTime a
   for (int channel = 0; channel < channels; ++channel)
     runFinished.push_back(std::make_unique<std::atomic<bool>>(false));
 
+  // Set while a player's master has just been moved to its end for backward
+  // play. Reading backward from there delivers the clip's last frame first,
+  // whatever its type, and then the last key frame with its group, which
+  // holds that last frame again. Alone, a last frame that is no key frame
+  // cannot be decoded (or decodes against a picture of another clip into a
+  // wrong one), so it is passed over. Player threads only, after the start.
+  std::vector<std::unique_ptr<std::atomic<bool>>> atBackwardEnd;
+  for (std::size_t i = 0; i < players.size(); ++i)
+    atBackwardEnd.push_back(std::make_unique<std::atomic<bool>>(speed < 0 && at == kNoTime));
+
   for (std::size_t index = 0; index < players.size(); ++index) {
     TFilePlayer* raw = players[index].get();
-    raw->SetOnFrame([&router](std::int32_t sourceId, const TFrameHeader& header, const std::uint8_t* data) {
+    raw->SetOnFrame([&, index](std::int32_t sourceId, const TFrameHeader& header, const std::uint8_t* data) {
+      const bool isHeader = header.FrameType == kFrameStreamHeader || header.FrameType == kFrameAudioHeader;
+      if (!isHeader && sourceId == masters[index]->GetSourceId() && atBackwardEnd[index]->exchange(false) &&
+          header.FrameType != kFrameKey)
+        return;
       router.DeliverFrame(sourceId, header, data);
     });
     // As the main window answers a flush: decoders are reset when a seek
@@ -392,10 +406,12 @@ int RunPullSources(const TPlayOptions& options, TOpenedFile& opened, TDateTime a
           playListClip = backward ? playListClip - 1 : playListClip + 1;
           IQuernVideoSource* next = opened.Sources[playListClip].get();
           raw->RemoveAllSources();
-          if (backward)
+          if (backward) {
             next->GoToEnd();
-          else
+            atBackwardEnd[index]->store(true);
+          } else {
             next->GoToStart();
+          }
           raw->AddSource(next);
           masters[index] = next;
           return;
