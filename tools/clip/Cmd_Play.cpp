@@ -3,8 +3,9 @@
 //
 // Per channel: a file player (in synchronised play one player carries every
 // channel), the decoder router, and a render throttle whose renderer only
-// notes each presented picture. --sound decodes the first channel's audio
-// into a wave output that plays nothing.
+// notes each presented picture (followed by the real renderer into a window
+// per channel with --window). --sound plays the first channel's audio on
+// PulseAudio (PlayOutputs.h).
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -24,6 +25,7 @@
 #include "platform/DateTime.h"
 #include "tools/clip/ClipFileOpen.h"
 #include "tools/clip/Commands.h"
+#include "tools/clip/PlayOutputs.h"
 #include "viewer/decoding/U_DecoderRouter.h"
 #include "viewer/playback/U_FilePlayer.h"
 #include "viewer/playback/U_RenderThrottle.h"
@@ -44,6 +46,7 @@ struct TPlayOptions {
   std::string at;
   bool sound = false;
   bool trace = false;
+  bool window = false;
 };
 
 using TSteady = std::chrono::steady_clock;
@@ -114,18 +117,6 @@ private:
   TSession& session_;
 };
 
-// Accepts sound and plays nothing.
-class TSilentWave final : public IWaveOutput {
-public:
-  bool Open(const TWaveFormat&) override { return open_ = true; }
-  void Write(const std::uint8_t*, std::int32_t) override {}
-  void Close() override { open_ = false; }
-  bool IsOpen() const override { return open_; }
-
-private:
-  bool open_ = false;
-};
-
 double CpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -143,6 +134,12 @@ int Run(const TPlayOptions& options) {
   if (options.speed == 0 || std::abs(options.speed) > 16) {
     std::cerr << "play: --speed must lie in -16..16 and not be 0\n";
     return 2;
+  }
+  std::string outputError;
+  const auto outputs = TPlayOutputs::Make({options.file, options.window, options.sound}, outputError);
+  if (!outputs) {
+    std::cerr << "play: " << outputError << "\n";
+    return 1;
   }
   TOpenedFile opened = OpenClipFile(options.file);
   if (opened.Sources.empty()) {
@@ -167,14 +164,15 @@ int Run(const TPlayOptions& options) {
     stats.push_back(std::make_unique<TChannelStats>());
     TChannelStats* channelStats = stats.back().get();
     TWaveOutputFactory wave;
-    if (options.sound && channel == 0) wave = [] { return std::make_unique<TSilentWave>(); };
+    if (options.sound && channel == 0) wave = outputs->Wave();
     throttles.push_back(std::make_unique<TRenderThrottle>(
-        [channel, channelStats, &session] {
-          return std::make_unique<TTraceRenderer>(channel, *channelStats, session);
-        },
+        outputs->Renderer(channel,
+                          [channel, channelStats, &session] {
+                            return std::make_unique<TTraceRenderer>(channel, *channelStats, session);
+                          }),
         wave));
     throttles.back()->SetSpeed(options.speed);
-    router.AddChannel(channel, static_cast<TWindowHandle>(channel + 1));
+    router.AddChannel(channel, outputs->Window(channel));
   }
   router.SetSound(options.sound);
   router.SelectSoundChannel(0);
@@ -248,7 +246,7 @@ int Run(const TPlayOptions& options) {
   for (auto& player : players) player->Play();
   const auto deadline = session.start + std::chrono::duration<double>(options.seconds);
   while (TSteady::now() < deadline && endedPlayers.load() < static_cast<int>(players.size())) {
-    SystemClock().SleepMs(20);
+    if (!outputs->Wait(20)) break;  // every window was closed
   }
   const double wallSeconds = std::chrono::duration<double>(TSteady::now() - session.start).count();
   // Players first (no more frames), then the throttles' render threads.
@@ -268,18 +266,20 @@ int Run(const TPlayOptions& options) {
   std::cout << std::fixed << std::setprecision(2) << "total " << totalPresented << " presented, " << totalLate
             << " late in " << wallSeconds << " s; CPU " << cpuSeconds << " s (" << cpuSeconds / wallSeconds
             << " cores)\n";
+  outputs->WriteSummary(std::cout);
   return 0;
 }
 
 TRegisterCommand reg([](CLI::App& app) {
   auto options = std::make_shared<TPlayOptions>();
-  CLI::App* command = app.add_subcommand("play", "Play a file headless through the engine and report timing");
+  CLI::App* command = app.add_subcommand("play", "Play a file through the engine (headless unless --window) and report timing");
   command->add_option("file", options->file, "Clip package, clip file, multi-clip file or MPEG file")->required();
   command->add_option("--speed", options->speed, "Speed: 1 normal, negative backward (-16..16)");
   command->add_option("--seconds", options->seconds, "Wall time to play, in seconds")->check(CLI::PositiveNumber);
   command->add_option("--at", options->at,
                       "Start time, \"yyyy/mm/dd hh:nn:ss.zzz\" (backward play starts at the end without it)");
-  command->add_flag("--sound", options->sound, "Decode the first channel's audio too");
+  command->add_flag("--sound", options->sound, "Play the first channel's audio (PulseAudio)");
+  command->add_flag("--window", options->window, "Show each channel in a window of its own");
   command->add_flag("--trace", options->trace, "One line per picture presented");
   command->callback([options] { SetExitCode(Run(*options)); });
 });

@@ -1,3 +1,6 @@
-# ospry-clip play: headless playback through the engine.
-target_sources(ospry-clip PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/Cmd_Play.cpp)
-target_link_libraries(ospry-clip PRIVATE ospry::playback ospry::decoding ospry::sources)
+# ospry-clip play: playback through the engine, headless or into render
+# windows (--window), with sound on PulseAudio (--sound).
+target_sources(ospry-clip PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/Cmd_Play.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/PlayOutputs.cpp)
+target_link_libraries(ospry-clip PRIVATE ospry::playback ospry::decoding ospry::sources
+  ospry::render ospry::wavestream)
