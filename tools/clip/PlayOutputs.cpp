@@ -211,7 +211,19 @@ void TPlayOutputs::FitWindows() {
   }
 }
 
-void TPlayOutputs::WriteSummary(std::ostream& out) const {
+void TPlayOutputs::WriteSummary(std::ostream& out) {
+  if (app_) QCoreApplication::processEvents();  // pictures handed over last
+  for (std::size_t channel = 0; channel < windows_.size(); ++channel) {
+    const TChannelWindow& entry = *windows_[channel];
+    if (!entry.shown) {
+      out << "window " << channel << ": never shown (no picture)\n";
+      continue;
+    }
+    const TRenderWindowStats& stats = entry.window->Stats();
+    out << "window " << channel << ": " << entry.window->width() << "x" << entry.window->height() << ", "
+        << (entry.window->UsesOpenGl() ? "OpenGL" : "CPU fallback") << ", "
+        << stats.openGlPresents + stats.rasterPresents << " presented\n";
+  }
   if (!options_.sound) return;
   if (sound_.opened.load()) {
     out << "sound: " << sound_.bytes.load() << " bytes written at " << sound_.sampleRate.load() << " Hz, "

@@ -71,8 +71,9 @@ public:
   // and fits them to their pictures. False once the user has closed every
   // window that was shown.
   bool Wait(int ms);
-  // One line on the sound, when --sound was given.
-  void WriteSummary(std::ostream& out) const;
+  // After playing: one line per window (its size, the path that presented
+  // and how many pictures it presented) and one on the sound with --sound.
+  void WriteSummary(std::ostream& out);
 
   // What the sound output did; shared with the wave outputs made.
   struct TSoundStats {
