@@ -20,8 +20,9 @@ namespace ospry::clip {
 
 namespace {
 
-constexpr int kFirstWidth = 352;
-constexpr int kFirstHeight = 288;
+// The application object once its outputs are gone (see ~TPlayOutputs).
+QGuiApplication* keptApplication = nullptr;
+
 // Channels past this many are counted but get no window.
 constexpr int kMaxWindows = 256;
 
@@ -135,7 +136,11 @@ std::unique_ptr<TPlayOutputs> TPlayOutputs::Make(const TPlayOutputOptions& optio
 }
 
 TPlayOutputs::~TPlayOutputs() {
-  windows_.clear();  // before the application object
+  windows_.clear();
+  // The application object stays until the process ends: deleting it closes
+  // the display and unloads the OpenGL driver, whose own process-lifetime
+  // allocations the leak checker would then report as leaks it cannot name.
+  if (app_) keptApplication = app_.release();
 }
 
 TPlayOutputs::TChannelWindow* TPlayOutputs::ChannelWindow(int channel) {
@@ -145,7 +150,6 @@ TPlayOutputs::TChannelWindow* TPlayOutputs::ChannelWindow(int channel) {
     entry->window = std::make_unique<TRenderWindow>();
     entry->window->setTitle(QString::fromStdString(BaseName(options_.file) + " - channel " +
                                                    std::to_string(windows_.size())));
-    entry->window->resize(kFirstWidth, kFirstHeight);
     windows_.push_back(std::move(entry));
   }
   return windows_[static_cast<std::size_t>(channel)].get();
