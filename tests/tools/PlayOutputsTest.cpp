@@ -144,6 +144,7 @@ TEST_F(PlayOutputs, WindowWithoutADisplayFailsAtOnce) {
   const std::string cases[] = {
       "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM $CLIP",
       "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb $CLIP",
+      "env -u WAYLAND_DISPLAY DISPLAY=:4321 QT_QPA_PLATFORM=xcb $CLIP",  // no server there
   };
   for (const std::string& launch : cases) {
     SCOPED_TRACE(launch);

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <xcb/xcb.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +38,14 @@ int PackedHeight(std::uint64_t size) { return static_cast<int>(size & 0xFFFFFFFF
 bool HasEnv(const char* name) {
   const char* value = std::getenv(name);
   return value && *value;
+}
+
+// Whether the X server DISPLAY names accepts a connection.
+bool XServerAnswers() {
+  xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+  const bool answers = xcb_connection_has_error(connection) == 0;
+  xcb_disconnect(connection);  // also frees a connection that failed
+  return answers;
 }
 
 std::string BaseName(const std::string& path) {
@@ -122,8 +132,13 @@ std::unique_ptr<TPlayOutputs> TPlayOutputs::Make(const TPlayOutputOptions& optio
             "(QT_QPA_PLATFORM=offscreen draws without one)";
     return nullptr;
   }
-  if (hasPlatform && std::strncmp(platform, "xcb", 3) == 0 && !HasEnv("DISPLAY")) {
+  const bool usesX = hasPlatform ? std::strncmp(platform, "xcb", 3) == 0 : !HasEnv("WAYLAND_DISPLAY");
+  if (usesX && !HasEnv("DISPLAY")) {
     error = "--window: QT_QPA_PLATFORM is xcb but DISPLAY is not set";
+    return nullptr;
+  }
+  if (usesX && !XServerAnswers()) {
+    error = std::string("--window: cannot connect to the X display ") + std::getenv("DISPLAY");
     return nullptr;
   }
 
