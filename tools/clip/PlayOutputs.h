@@ -53,7 +53,8 @@ struct TPlayOutputOptions {
 class TPlayOutputs {
 public:
   // Null, with error set, when windows are asked for and there is no display
-  // to show them on (no DISPLAY or WAYLAND_DISPLAY and no QT_QPA_PLATFORM).
+  // to show them on (no DISPLAY or WAYLAND_DISPLAY and no QT_QPA_PLATFORM, or
+  // an X display that does not answer).
   static std::unique_ptr<TPlayOutputs> Make(const TPlayOutputOptions& options, std::string& error);
   ~TPlayOutputs();
   TPlayOutputs(const TPlayOutputs&) = delete;
