@@ -20,6 +20,8 @@ extern "C" {
 #include "platform/Files.h"
 #include "tools/writer/ClipWriter.h"
 #include "tools/writer/media/MediaWriter.h"
+#include "tools/writer/vendor/VendorMedia.h"
+#include "tools/writer/vendor/VendorWriter.h"
 #include "viewer/decoding/U_DecodeMPEG_Audio.h"
 
 namespace ospry {
@@ -33,6 +35,9 @@ struct TRun {
 constexpr int kWidth = 176;
 constexpr int kHeight = 144;
 constexpr int kFrames = 25;  // 1 s at 25 pictures per second
+// A raw vendor file of 1 s, drawn by the vendor library.
+constexpr int kVendorWidth = 96;
+constexpr int kVendorHeight = 64;
 
 class PlayOutputs : public ::testing::Test {
 protected:
@@ -40,6 +45,11 @@ protected:
     av_log_set_level(AV_LOG_ERROR);
     clipDir_ = new test::TTempDir;
     clipPath_ = WriteClip(clipDir_->File("camera.clip"));
+    writer::TVendorMediaOptions vendor;
+    vendor.width = kVendorWidth;
+    vendor.height = kVendorHeight;
+    vendorPath_ = clipDir_->File("camera.vnd");
+    EXPECT_TRUE(writer::WriteRawVendorFile(vendorPath_, writer::MakeVendorStream(vendor)));
   }
   static void TearDownTestSuite() {
     delete clipDir_;
@@ -106,35 +116,44 @@ protected:
 
   static test::TTempDir* clipDir_;
   static std::string clipPath_;
+  static std::string vendorPath_;
   test::TTempDir dir_;
 };
 
 test::TTempDir* PlayOutputs::clipDir_ = nullptr;
 std::string PlayOutputs::clipPath_;
+std::string PlayOutputs::vendorPath_;
 
 // The window is sized to the picture and presents through the path the
-// platform offers: OpenGL on an X server, the CPU fallback offscreen.
+// platform offers: OpenGL on an X server, the CPU fallback offscreen. A raw
+// vendor file's pictures, drawn by the vendor library, go there too.
 TEST_F(PlayOutputs, WindowPresentsTheClipsPictures) {
   struct TCase {
     const char* name;
     std::string launch;  // what runs ospry-clip
+    std::string file;
+    const char* seconds;  // a clip file ends by itself after 1 s, a raw file does not
+    std::string size;     // of the window
     const char* path;    // as the summary names it
   };
+  const std::string clipSize = std::to_string(kWidth) + "x" + std::to_string(kHeight);
   const TCase cases[] = {
-      {"X server", std::string(OSPRY_XVFB_WRAPPER) + " $CLIP", "OpenGL"},
-      {"offscreen", std::string(OSPRY_OFFSCREEN_WRAPPER) + " $CLIP", "CPU fallback"},
+      {"X server", std::string(OSPRY_XVFB_WRAPPER) + " $CLIP", clipPath_, "10", clipSize, "OpenGL"},
+      {"offscreen", std::string(OSPRY_OFFSCREEN_WRAPPER) + " $CLIP", clipPath_, "10", clipSize, "CPU fallback"},
+      {"raw vendor file", std::string(OSPRY_OFFSCREEN_WRAPPER) + " $CLIP", vendorPath_, "2",
+       std::to_string(kVendorWidth) + "x" + std::to_string(kVendorHeight), "CPU fallback"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const TRun run = Run(c.launch + " play " + clipPath_ + " --window --seconds 10");
+    const TRun run = Run(c.launch + " play " + c.file + " --window --seconds " + c.seconds);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(run.err.find("play:"), std::string::npos) << run.err;
-    // The clip ends after 1 s; most of its pictures reach the window.
+    // Most of the second's pictures reach the window.
     EXPECT_GE(TotalPresented(run.out), kFrames / 2) << run.out;
     std::smatch window;
     ASSERT_TRUE(std::regex_search(run.out, window, std::regex("window 0: (\\d+x\\d+), ([^,]+), (\\d+) presented")))
         << run.out;
-    EXPECT_EQ(window[1], std::to_string(kWidth) + "x" + std::to_string(kHeight));
+    EXPECT_EQ(window[1], c.size);
     EXPECT_EQ(window[2], c.path);
     EXPECT_GE(std::stoi(window[3]), 1);
   }
