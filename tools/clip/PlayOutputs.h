@@ -14,7 +14,8 @@
 //
 // Threading: Make, Wait, WriteSummary and destruction run on the main thread
 // (the one that made the QGuiApplication). Renderers from Renderer() are
-// called on render threads and, like any renderer, only hand pictures over:
+// called on render threads (or the vendor library's threads, one at a time)
+// and, like any renderer, only hand pictures over:
 // the windows present them on the main thread while Wait pumps its events.
 // The wave output from Wave() is called by its render throttle (under the
 // throttle's lock). Renderers and wave outputs only touch atomics shared with
