@@ -4,15 +4,16 @@
 // Pull sources (clip files, packages, multi-clip files, MPEG files), per
 // channel: a file player (in synchronised play one player carries every
 // channel), the decoder router, and a render throttle whose renderer only
-// notes each presented picture. --sound decodes the first channel's audio
-// into a wave output that plays nothing. The players are started the way the
+// notes each presented picture (followed by the real renderer into a window
+// per channel with --window). --sound plays the first channel's audio on
+// PulseAudio (PlayOutputs.h). The players are started the way the
 // viewer starts them: sources at their start (or at their end for backward
 // play), the throttle's speed set, then PlayAtSpeed.
 //
 // Raw vendor files: the vendor library plays them by itself; the command
 // drives the raw vendor file source through a stream player, hands the
-// library renderers that count what it draws, and reports the source's
-// position reports.
+// library renderers that count what it draws (and draw into a window with
+// --window), and reports the source's position reports.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -32,6 +33,7 @@
 #include "platform/DateTime.h"
 #include "tools/clip/ClipFileOpen.h"
 #include "tools/clip/Commands.h"
+#include "tools/clip/PlayOutputs.h"
 #include "viewer/decoding/U_DecoderRouter.h"
 #include "viewer/playback/U_FilePlayer.h"
 #include "viewer/playback/U_RenderThrottle.h"
@@ -56,6 +58,7 @@ struct TPlayOptions {
   std::string at;
   bool sound = false;
   bool trace = false;
+  bool window = false;
 };
 
 using TSteady = std::chrono::steady_clock;
@@ -156,18 +159,6 @@ private:
   TChannelStats& stats_;
 };
 
-// Accepts sound and plays nothing.
-class TSilentWave final : public IWaveOutput {
-public:
-  bool Open(const TWaveFormat&) override { return open_ = true; }
-  void Write(const std::uint8_t*, std::int32_t) override {}
-  void Close() override { open_ = false; }
-  bool IsOpen() const override { return open_; }
-
-private:
-  bool open_ = false;
-};
-
 double CpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -182,15 +173,17 @@ void PrintTotals(std::int64_t presented, std::int64_t late, double wallSeconds, 
   std::cout << "in " << wallSeconds << " s; CPU " << cpuSeconds << " s (" << cpuSeconds / wallSeconds << " cores)\n";
 }
 
-// Sleeps until the deadline or until done() says the play is over.
+// Waits (pumping the windows' events) until the deadline, until done() says
+// the play is over, or until every window was closed.
 template <class TTimePoint, class TDone>
-void WaitUntil(TTimePoint deadline, TDone done) {
-  while (TSteady::now() < deadline && !done()) SystemClock().SleepMs(20);
+void WaitUntil(TPlayOutputs& outputs, TTimePoint deadline, TDone done) {
+  while (TSteady::now() < deadline && !done() && outputs.Wait(20)) {
+  }
 }
 
 // ---- Raw vendor files ----
 
-int RunVendorFile(const TPlayOptions& options, TDateTime at) {
+int RunVendorFile(const TPlayOptions& options, TDateTime at, TPlayOutputs& outputs) {
   if (options.speed < 0) {
     std::cerr << "play: " << options.file << ": a raw vendor file cannot play backward\n";
     return 1;
@@ -212,9 +205,8 @@ int RunVendorFile(const TPlayOptions& options, TDateTime at) {
 
   // The library copies the factories when it is bound; only this source's
   // binding (made below) draws and plays through them.
-  TWaveOutputFactory wave;
-  if (options.sound) wave = [] { return std::make_unique<TSilentWave>(); };
-  TDLLVendor::InstallOutputFactories([&pictures] { return std::make_unique<TCountingRenderer>(pictures); }, wave);
+  TDLLVendor::InstallOutputFactories(
+      outputs.Renderer(0, [&pictures] { return std::make_unique<TCountingRenderer>(pictures); }), outputs.Wave());
   TDLLVendor::SetLoadFailureReporter([](const std::string& message) { std::cerr << "play: " << message << "\n"; });
   int result = 0;
   {
@@ -225,7 +217,7 @@ int RunVendorFile(const TPlayOptions& options, TDateTime at) {
       std::cerr << "play: " << options.file << ": the vendor library cannot open the file\n";
       result = 1;
     } else {
-      source.SetWindow(1);
+      source.SetWindow(outputs.Window(0));
       // Destroyed before the source, which then stops its position reports.
       TStreamPlayer player(&source);
       player.SetOnFrame([&](std::int32_t, const TFrameHeader& header, const std::uint8_t*) {
@@ -252,7 +244,7 @@ int RunVendorFile(const TPlayOptions& options, TDateTime at) {
         // One notch per call, as the speed buttons step.
         for (int step = 1; step <= std::abs(notch); ++step) player.SetSpeed(std::ldexp(1.0, notch > 0 ? step : -step));
         if (options.speed == 0) player.SetPaused(true);
-        WaitUntil(session.start + std::chrono::duration<double>(options.seconds), [] { return false; });
+        WaitUntil(outputs, session.start + std::chrono::duration<double>(options.seconds), [] { return false; });
         player.Stop();
         const double wallSeconds = std::chrono::duration<double>(TSteady::now() - session.start).count();
         const double cpuSeconds = CpuSeconds() - cpuBefore;
@@ -264,6 +256,7 @@ int RunVendorFile(const TPlayOptions& options, TDateTime at) {
         std::cout << "pictures drawn by the library: " << pictures.presented << " (" << pictures.width << "x"
                   << pictures.height << ")\n";
         PrintTotals(pictures.presented, -1, wallSeconds, cpuSeconds);
+        outputs.WriteSummary(std::cout);
       }
     }
   }
@@ -274,7 +267,7 @@ int RunVendorFile(const TPlayOptions& options, TDateTime at) {
 
 // ---- Pull sources ----
 
-int RunPullSources(const TPlayOptions& options, TOpenedFile& opened, TDateTime at) {
+int RunPullSources(const TPlayOptions& options, TOpenedFile& opened, TDateTime at, TPlayOutputs& outputs) {
   const double speed = options.speed;
   if (speed < 0) {
     for (const auto& source : opened.Sources) {
@@ -302,14 +295,15 @@ int RunPullSources(const TPlayOptions& options, TOpenedFile& opened, TDateTime a
     stats.push_back(std::make_unique<TChannelStats>());
     TChannelStats* channelStats = stats.back().get();
     TWaveOutputFactory wave;
-    if (options.sound && channel == 0) wave = [] { return std::make_unique<TSilentWave>(); };
+    if (options.sound && channel == 0) wave = outputs.Wave();
     throttles.push_back(std::make_unique<TRenderThrottle>(
-        [channel, channelStats, &session] {
-          return std::make_unique<TTraceRenderer>(channel, *channelStats, session);
-        },
+        outputs.Renderer(channel,
+                         [channel, channelStats, &session] {
+                           return std::make_unique<TTraceRenderer>(channel, *channelStats, session);
+                         }),
         wave));
     throttles.back()->SetSpeed(speed);
-    router.AddChannel(channel, static_cast<TWindowHandle>(channel + 1));
+    router.AddChannel(channel, outputs.Window(channel));
   }
   router.SetSound(options.sound);
   router.SelectSoundChannel(0);
@@ -441,7 +435,7 @@ int RunPullSources(const TPlayOptions& options, TOpenedFile& opened, TDateTime a
     for (auto& player : players) player->PlayAtSpeed(speed);
   const auto deadline = session.start + std::chrono::duration<double>(options.seconds);
   // Done when every master has ended and the pictures still queued are shown.
-  WaitUntil(deadline, [&] {
+  WaitUntil(outputs, deadline, [&] {
     for (auto& flag : ended)
       if (!flag->load()) return false;
     for (auto& throttle : throttles)
@@ -464,6 +458,7 @@ int RunPullSources(const TPlayOptions& options, TOpenedFile& opened, TDateTime a
     totalLate += stats[channel]->late;
   }
   PrintTotals(totalPresented, totalLate, wallSeconds, cpuSeconds);
+  outputs.WriteSummary(std::cout);
   return 0;
 }
 
@@ -478,18 +473,24 @@ int Run(const TPlayOptions& options) {
     std::cerr << "play: --speed must lie in -16..16\n";
     return 2;
   }
+  std::string outputError;
+  const auto outputs = TPlayOutputs::Make({options.file, options.window, options.sound}, outputError);
+  if (!outputs) {
+    std::cerr << "play: " << outputError << "\n";
+    return 1;
+  }
   TOpenedFile opened = OpenClipFile(options.file);
-  if (opened.RawVendor) return RunVendorFile(options, at);
+  if (opened.RawVendor) return RunVendorFile(options, at, *outputs);
   if (opened.Sources.empty()) {
     std::cerr << "play: " << options.file << ": " << opened.Error << "\n";
     return 1;
   }
-  return RunPullSources(options, opened, at);
+  return RunPullSources(options, opened, at, *outputs);
 }
 
 TRegisterCommand reg([](CLI::App& app) {
   auto options = std::make_shared<TPlayOptions>();
-  CLI::App* command = app.add_subcommand("play", "Play a file headless through the engine and report timing");
+  CLI::App* command = app.add_subcommand("play", "Play a file through the engine (headless unless --window) and report timing");
   command->add_option("file", options->file, "Clip package, clip file, multi-clip file, raw vendor file or MPEG file")
       ->required();
   command->add_option("--speed", options->speed,
@@ -498,7 +499,8 @@ TRegisterCommand reg([](CLI::App& app) {
   command->add_option("--seconds", options->seconds, "Wall time to play, in seconds")->check(CLI::PositiveNumber);
   command->add_option("--at", options->at,
                       "Start time, \"yyyy/mm/dd hh:nn:ss.zzz\" (backward play starts at the end without it)");
-  command->add_flag("--sound", options->sound, "Decode the first channel's audio too");
+  command->add_flag("--sound", options->sound, "Play the first channel's audio (PulseAudio)");
+  command->add_flag("--window", options->window, "Show each channel in a window of its own");
   command->add_flag("--trace",
                     options->trace, "One line per picture presented (raw vendor files: per position report)");
   command->callback([options] { SetExitCode(Run(*options)); });
