@@ -12,7 +12,7 @@ PACKAGES := \
   cmake ninja-build g++ pkg-config \
   libgtest-dev libgmock-dev libbenchmark-dev \
   libcli11-dev nlohmann-json3-dev \
-  qt6-base-dev libqt6opengl6-dev libgl-dev libgl1-mesa-dri \
+  qt6-base-dev libqt6opengl6-dev libgl-dev libgl1-mesa-dri libxcb1-dev \
   libpulse-dev \
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev \
   libisal-dev zlib1g-dev \
