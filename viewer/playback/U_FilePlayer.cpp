@@ -14,6 +14,9 @@ constexpr TDateTime kTenSeconds = 10.0 / kSecondsPerDay;
 // these bound what one tick may hold.
 constexpr std::size_t kMaxGroupFrames = 4096;
 constexpr std::size_t kMaxGroupBytes = 64u << 20;
+// A source has one header frame per stream kind at most; the bound only
+// guards against a source that keeps answering with header frames.
+constexpr std::size_t kMaxHeaderFrames = 64;
 
 bool IsStreamHeader(const TFrameHeader& header) {
   return header.FrameType == kFrameStreamHeader || header.FrameType == kFrameAudioHeader;
@@ -217,6 +220,21 @@ void TFilePlayer::PlayerTick() {
   SleepMs(std::max<std::int64_t>(delayMs, 0));
 }
 
+std::size_t TFilePlayer::ReadStreamHeadersLocked(IQuernVideoSource* source, std::size_t count) {
+  // ReadGopFrame reads forwards whatever the playing direction, and the
+  // header frames come before the recorded frames reading forwards.
+  const std::size_t limit = count + kMaxHeaderFrames;
+  TFrameHeader next;
+  while (count < limit && source->PeekHeader(next) == kReadFrame && IsStreamHeader(next)) {
+    if (headers_.size() <= count) headers_.resize(count + 1);
+    TFrameSlot& slot = headers_[count];
+    TDateTime ignored = 0;
+    if (source->ReadGopFrame(slot.SourceId, slot.Data, slot.Header, ignored) != kReadFrame) break;
+    ++count;
+  }
+  return count;
+}
+
 TFilePlayer::TFrameSlot& TFilePlayer::GroupSlot(std::size_t index) {
   if (group_.size() <= index) group_.resize(index + 1);
   return group_[index];
@@ -285,7 +303,9 @@ std::int64_t TFilePlayer::ReadAndDeliver(const THandlers& handlers, double speed
   }
   const std::int64_t delayMs = PaceFrame(frame_.Header.Stamp, speed);
   Deliver(handlers, frame_);
-  for (std::size_t i = 0; i < groupCount_; ++i) Deliver(handlers, group_[i]);
+  // A backward group can take long to decode; the end of the player does not
+  // wait for the rest of it.
+  for (std::size_t i = 0; i < groupCount_ && !terminating_; ++i) Deliver(handlers, group_[i]);
   SyncOthers(lastStamp_, handlers, speed, stepping);
   return delayMs;
 }
@@ -293,10 +313,17 @@ std::int64_t TFilePlayer::ReadAndDeliver(const THandlers& handlers, double speed
 std::int64_t TFilePlayer::SeekAndRunUp(TDateTime target, const THandlers& handlers, double speed,
                                        bool stepping) {
   double moved = 0;
+  std::size_t headerCount = 0;
   {
     std::lock_guard<std::mutex> guard(lock_);
+    // A source whose stream headers have not been read yet (a seek before
+    // the first frame) would skip them, and a decoder that never gets its
+    // stream header decodes nothing after the seek: they go out first.
+    if (handlers.Frame)
+      for (auto* source : sources_) headerCount = ReadStreamHeadersLocked(source, headerCount);
     for (auto* source : sources_) moved += source->Seek(target);
   }
+  for (std::size_t i = 0; i < headerCount; ++i) Deliver(handlers, headers_[i]);
   if (moved <= 0) return ReadAndDeliver(handlers, speed, stepping);
   resyncPending_ = true;
   RaiseFlush(handlers, TFlushReason::kSeekStarted);
@@ -349,7 +376,7 @@ std::int64_t TFilePlayer::SeekAndRunUp(TDateTime target, const THandlers& handle
     return kIdleMs;
   }
   Deliver(handlers, frame_);
-  for (std::size_t i = 0; i < groupCount_; ++i) Deliver(handlers, group_[i]);
+  for (std::size_t i = 0; i < groupCount_ && !terminating_; ++i) Deliver(handlers, group_[i]);
   // The clock restarts at the target picture.
   const TFrameSlot& last = groupCount_ > 0 ? group_[groupCount_ - 1] : frame_;
   refWall_ = clock_.Now();
@@ -372,7 +399,17 @@ void TFilePlayer::SyncOthers(TDateTime masterStamp, const THandlers& handlers, d
       IQuernVideoSource* source = sources_[i];
       TFrameHeader header;
       if (source->PeekHeader(header) != kReadFrame) continue;
-      if ((justResynced_ && !stepping && !IsStreamHeader(header)) ||
+      const bool atStreamHeader = IsStreamHeader(header);
+      if (atStreamHeader && handlers.Frame) {
+        // Header frames go out before anything may seek past them, and in
+        // forward order also while playing backward (a backward read from
+        // before the first frame would only find the start).
+        const std::size_t count = ReadStreamHeadersLocked(source, 0);
+        for (std::size_t h = 0; h < count; ++h)
+          (*handlers.Frame)(headers_[h].SourceId, headers_[h].Header, headers_[h].Data.data());
+        if (source->PeekHeader(header) != kReadFrame) continue;
+      }
+      if ((justResynced_ && !stepping && !atStreamHeader) ||
           std::fabs(TimeOfDay(header.Stamp) - masterTime) > kTenSeconds) {
         source->Seek(std::floor(header.Stamp) + masterTime);
         // The catch-up below must test the frame the seek moved to, or a

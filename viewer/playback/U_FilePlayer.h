@@ -139,6 +139,10 @@ private:
   std::int64_t SeekAndRunUp(TDateTime target, const THandlers& handlers, double speed,
                             bool stepping);
   void ReadGroupLocked(IQuernVideoSource* master);  // under lock_
+  // Reads the stream-header frames at the source's read position (forwards,
+  // whatever the direction) into headers_ from index count on; returns the
+  // new count. Under lock_.
+  std::size_t ReadStreamHeadersLocked(IQuernVideoSource* source, std::size_t count);
   TFrameSlot& GroupSlot(std::size_t index);
   std::int64_t PaceFrame(TDateTime stamp, double speed);
   void Deliver(const THandlers& handlers, const TFrameSlot& frame);
@@ -173,6 +177,7 @@ private:
   std::vector<TFrameSlot> group_;           // frames of a group or run-up; reused
   std::size_t groupCount_ = 0;
   TFrameSlot secondary_;                    // a secondary frame (under lock_)
+  std::vector<TFrameSlot> headers_;         // stream-header frames read ahead of a seek
   std::vector<IQuernVideoSource*> clipEnds_;  // secondaries at their end this tick
 
   TCallbackThread thread_;
