@@ -399,17 +399,17 @@ void TFilePlayer::SyncOthers(TDateTime masterStamp, const THandlers& handlers, d
       IQuernVideoSource* source = sources_[i];
       TFrameHeader header;
       if (source->PeekHeader(header) != kReadFrame) continue;
-      const bool atStreamHeader = IsStreamHeader(header);
-      if (atStreamHeader && handlers.Frame) {
+      if (IsStreamHeader(header) && handlers.Frame) {
         // Header frames go out before anything may seek past them, and in
         // forward order also while playing backward (a backward read from
-        // before the first frame would only find the start).
+        // before the first frame would only find the start). The frame after
+        // them is then the one the rules below look at.
         const std::size_t count = ReadStreamHeadersLocked(source, 0);
         for (std::size_t h = 0; h < count; ++h)
           (*handlers.Frame)(headers_[h].SourceId, headers_[h].Header, headers_[h].Data.data());
         if (source->PeekHeader(header) != kReadFrame) continue;
       }
-      if ((justResynced_ && !stepping && !atStreamHeader) ||
+      if ((justResynced_ && !stepping && !IsStreamHeader(header)) ||
           std::fabs(TimeOfDay(header.Stamp) - masterTime) > kTenSeconds) {
         source->Seek(std::floor(header.Stamp) + masterTime);
         // The catch-up below must test the frame the seek moved to, or a

@@ -15,17 +15,23 @@
 // Backward play: from -1 to 0 the master reads key frames going back and the
 // player completes each group (key frame first, then its following frames in
 // forward order; the render throttle reverses them); below -1 only key frames
-// go out, one per tick.
+// go out, one per tick. The end of the player cuts a group short.
 //
-// Seeking: Seek moves every source to the key frame at or before the wanted
-// time; the player raises the flush event (decoders reset, queued pictures
-// drain), delivers the frames from that key frame up to the last frame whose
+// Seeking: stream-header frames not read yet (a seek before the first frame)
+// go out first, so decoders that need them (the vendor decoder opens its
+// library stream with one) can decode what follows the seek. Seek then moves
+// every source to the key frame at or before the wanted time; the player
+// raises the flush event (decoders reset, queued pictures drain), delivers the frames from that key frame up to the last frame whose
 // stamp is at or before the wanted time without pacing, brings the secondary
 // sources up to that time, and raises the flush event once more so that the
 // target picture is shown at once. During the flush event LastFlushReason
 // tells the two apart: after kTargetReached decoders must not be reset, or the
 // frames after the target could not be decoded. This holds while paused too:
 // a paused seek delivers the whole run-up and stays paused.
+//
+// Synchronised play: a secondary whose next frames are stream-header frames
+// delivers them (forwards, whatever the direction) before it may be sought to
+// the master's time.
 //
 // Clip end: when the master has no frame left in the playing direction the
 // clip-end event is raised every 100 ms until the source changes or the user
