@@ -1,6 +1,5 @@
 // ospry-clip info, verify and snapshot, run as the user runs them.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "../container/ContainerTestUtil.h"
+#include "ClipRun.h"
 #include "platform/DateTime.h"
 #include "platform/Files.h"
 #include "tools/writer/ClipWriter.h"
@@ -23,23 +23,11 @@ using writer::TContainerWriter;
 using writer::TFileOutput;
 using writer::TMultiClipWriter;
 
-struct TRun {
-  int status = -1;
-  std::string out, err;
-};
+using test::TRun;
 
 class ClipCommands : public ::testing::Test {
 protected:
-  TRun Run(const std::string& arguments) {
-    const std::string command = std::string(OSPRY_CLIP_EXE) + " " + arguments + " >" + dir_.File("out.txt") +
-                                " 2>" + dir_.File("err.txt");
-    const int raw = std::system(command.c_str());
-    TRun run;
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    ReadWholeFile(dir_.File("out.txt"), run.out);
-    ReadWholeFile(dir_.File("err.txt"), run.err);
-    return run;
-  }
+  TRun Run(const std::string& arguments) { return test::RunClip(dir_, arguments); }
   // A package: other bytes in front of a container with a section.
   std::string WritePackage(bool shortEntries = false) {
     const std::string path = dir_.File("package.bin");

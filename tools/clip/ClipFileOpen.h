@@ -2,9 +2,9 @@
 // Opens a file the way the viewer does for the headless commands (snapshot,
 // play): one pull source per clip, tried in the viewer's order: a multi-clip
 // file, a clip container (package or clip file), a raw vendor recording
-// (refused here: the vendor library plays those by itself, into a window),
-// then an MPEG file. Header-only so that each command's fragment can use it
-// without adding sources twice.
+// (no pull source: the vendor library plays those by itself, into a window;
+// RawVendor tells the caller), then an MPEG file. Header-only so that each
+// command's fragment can use it without adding sources twice.
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +26,7 @@ struct TOpenedFile {
   std::vector<std::unique_ptr<IQuernVideoSource>> Sources;
   bool MultiClip = false;
   bool SyncPlay = false;  // the clips of a multi-clip file play side by side
+  bool RawVendor = false;  // a raw vendor recording: Sources stays empty
   std::string Error;      // why nothing opened
 };
 
@@ -66,7 +67,8 @@ inline TOpenedFile OpenClipFile(const std::string& path) {
     const bool isVendor = vendor.Probe(options);
     TDLLVendor::SetLoadFailureReporter({});
     if (isVendor) {
-      opened.Error = "Raw vendor recordings play inside the vendor library; open them in the viewer";
+      opened.RawVendor = true;
+      opened.Error = "Raw vendor recordings are decoded only inside the vendor library";
       return opened;
     }
   }

@@ -61,6 +61,14 @@ int Run(const TSnapshotOptions& options) {
   }
   TOpenedFile opened = OpenClipFile(options.file);
   auto& sources = opened.Sources;
+  if (opened.RawVendor) {
+    // The library shows such a file only by playing it into a window, at its
+    // own pace: no way to pick one exact frame from outside.
+    std::cerr << "snapshot: " << options.file
+              << ": snapshot needs a clip file, a multi-clip file or an MPEG file; a raw vendor file is "
+                 "decoded only inside the vendor library while it plays (try `ospry-clip play`)\n";
+    return 1;
+  }
   if (sources.empty()) {
     std::cerr << "snapshot: " << options.file << ": " << opened.Error << "\n";
     return 1;
