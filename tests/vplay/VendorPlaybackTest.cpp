@@ -115,9 +115,12 @@ public:
     router_.RemoveAllChannels();
   }
 
-  // Starts play at speed after a seek to time, as the play tool and a
-  // timeline click do: before any frame was read.
-  void PlayFrom(TDateTime time, double speed) {
+  // Starts play at speed, from the sources' start or (fromEnd) their end,
+  // after a seek to time unless it is kNoTime; the seek comes before any
+  // frame was read, as when a file is played from a given time.
+  void PlayFrom(TDateTime time, double speed, bool fromEnd = false) {
+    if (fromEnd)
+      for (auto& channel : channels_) channel->source->GoToEnd();
     for (auto& channel : channels_) channel->throttle->SetSpeed(speed);
     ASSERT_TRUE(player_->SetSpeed(speed));
     if (time != kNoTime) player_->Seek(time);
@@ -146,33 +149,60 @@ private:
   std::unique_ptr<TFilePlayer> player_;
 };
 
+// Every way backward play starts gets the stream header to the decoder; the
+// seeks pass it by.
 TEST(VendorPlayback, PlaysBackwardAcrossAClipBoundary) {
   const TClipFile clip = WriteClip("backward.clip", {12, 12, 6});
   ASSERT_EQ(clip.clips.size(), 3u);
-  TVendorViewer viewer({clip.path});
-  ASSERT_TRUE(viewer.IsValid());
-  viewer.PlayFrom(clip.clips.back().End, -1.0);
-  // Down to the very first picture: the last run is finished at the clip end.
-  const TDateTime first = clip.clips[0].Start;
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        const auto stamps = viewer.Stamps(0);
-        return !stamps.empty() && stamps.back() <= first;
-      },
-      10s))
-      << viewer.Decoded(0) << " decoded, " << viewer.Stamps(0).size() << " drawn";
-  viewer.EndPlayer();
-  const std::vector<TDateTime> stamps = viewer.Stamps(0);
-  for (std::size_t i = 1; i < stamps.size(); ++i) EXPECT_LT(stamps[i], stamps[i - 1]) << "picture " << i;
-  // Switching to backward play discards the first run (the last clip's
-  // group); every picture of the two clips before it is shown.
-  const TDateTime oneMs = MillisecondsToDays(1);
-  const auto inClip = [&](const TTimeSegment& range) {
-    return std::count_if(stamps.begin(), stamps.end(),
-                         [&](TDateTime s) { return s > range.Start - oneMs && s < range.End + oneMs; });
+  struct TCase {
+    const char* name;
+    bool fromEnd;
+    bool seek;  // to the last frame
   };
-  EXPECT_EQ(inClip(clip.clips[1]), 12);
-  EXPECT_EQ(inClip(clip.clips[0]), 12);
+  for (const TCase& c : {TCase{"seek from the start", false, true}, TCase{"from the end", true, false},
+                         TCase{"seek from the end", true, true}}) {
+    SCOPED_TRACE(c.name);
+    TVendorViewer viewer({clip.path});
+    ASSERT_TRUE(viewer.IsValid());
+    viewer.PlayFrom(c.seek ? clip.clips.back().End : kNoTime, -1.0, c.fromEnd);
+    // Down to the very first picture: the last run is finished at the clip end.
+    const TDateTime first = clip.clips[0].Start;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          const auto stamps = viewer.Stamps(0);
+          return !stamps.empty() && stamps.back() <= first;
+        },
+        10s))
+        << viewer.Decoded(0) << " decoded, " << viewer.Stamps(0).size() << " drawn";
+    viewer.EndPlayer();
+    const std::vector<TDateTime> stamps = viewer.Stamps(0);
+    for (std::size_t i = 1; i < stamps.size(); ++i) EXPECT_LT(stamps[i], stamps[i - 1]) << "picture " << i;
+    // Switching to backward play discards the first run (around the last
+    // frame); every picture of the two clips before the last is shown.
+    const TDateTime oneMs = MillisecondsToDays(1);
+    const auto inClip = [&](const TTimeSegment& range) {
+      return std::count_if(stamps.begin(), stamps.end(),
+                           [&](TDateTime s) { return s > range.Start - oneMs && s < range.End + oneMs; });
+    };
+    EXPECT_EQ(inClip(clip.clips[1]), 12);
+    EXPECT_EQ(inClip(clip.clips[0]), 12);
+  }
+}
+
+// A group goes out while the one after it is shown. The render throttle
+// drops the first run of backward play (the one around where it started), so
+// the first pictures come one group's time (2 s here) after the start, not
+// two.
+TEST(VendorPlayback, BackwardPlayShowsAGroupWhileTheNextIsDecoded) {
+  const TClipFile clip = WriteClip("backward-groups.clip", {50, 50, 50});
+  ASSERT_EQ(clip.clips.size(), 3u);
+  TVendorViewer viewer({clip.path});
+  const auto start = std::chrono::steady_clock::now();
+  viewer.PlayFrom(kNoTime, -1.0, true);
+  ASSERT_TRUE(WaitUntil([&] { return !viewer.Stamps(0).empty(); }, 10s));
+  const auto firstPicture = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(firstPicture, 3000ms) << std::chrono::duration_cast<std::chrono::milliseconds>(firstPicture).count()
+                                  << " ms";
 }
 
 // The end of the player (closing the file) does not wait for the rest of a

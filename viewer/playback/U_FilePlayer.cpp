@@ -220,9 +220,8 @@ void TFilePlayer::PlayerTick() {
   SleepMs(std::max<std::int64_t>(delayMs, 0));
 }
 
-std::size_t TFilePlayer::ReadStreamHeadersLocked(IQuernVideoSource* source, std::size_t count) {
-  // ReadGopFrame reads forwards whatever the playing direction, and the
-  // header frames come before the recorded frames reading forwards.
+std::size_t TFilePlayer::ReadHeadersForwardLocked(IQuernVideoSource* source, std::size_t count) {
+  // ReadGopFrame reads forwards whatever the playing direction.
   const std::size_t limit = count + kMaxHeaderFrames;
   TFrameHeader next;
   while (count < limit && source->PeekHeader(next) == kReadFrame && IsStreamHeader(next)) {
@@ -230,6 +229,25 @@ std::size_t TFilePlayer::ReadStreamHeadersLocked(IQuernVideoSource* source, std:
     TFrameSlot& slot = headers_[count];
     TDateTime ignored = 0;
     if (source->ReadGopFrame(slot.SourceId, slot.Data, slot.Header, ignored) != kReadFrame) break;
+    ++count;
+  }
+  return count;
+}
+
+std::size_t TFilePlayer::ReadHeadersBackwardLocked(IQuernVideoSource* source, std::size_t count) {
+  // Reading backwards nothing peeks at the header frames after the last
+  // frame: read on while they come, and put back the first other frame.
+  const std::size_t limit = count + kMaxHeaderFrames;
+  while (count < limit) {
+    if (headers_.size() <= count) headers_.resize(count + 1);
+    TFrameSlot& slot = headers_[count];
+    TDateTime ignored = 0;
+    source->MarkPosition();
+    if (source->ReadFrame(slot.SourceId, slot.Data, slot.Header, ignored) != kReadFrame ||
+        !IsStreamHeader(slot.Header)) {
+      source->RestorePosition();
+      break;
+    }
     ++count;
   }
   return count;
@@ -301,7 +319,13 @@ std::int64_t TFilePlayer::ReadAndDeliver(const THandlers& handlers, double speed
       (*handlers.ClipEnd)(this, master, speed < 0.0);
     return kIdleMs;
   }
-  const std::int64_t delayMs = PaceFrame(frame_.Header.Stamp, speed);
+  // A backward group is shown newest picture first, and the render throttle
+  // shows it only once the next group begins to arrive: the next group must
+  // go out when this one's newest picture is due, not when its key frame is
+  // (a whole group later, which left nothing on the screen meanwhile).
+  TDateTime paceStamp = frame_.Header.Stamp;
+  for (std::size_t i = 0; i < groupCount_; ++i) paceStamp = std::max(paceStamp, group_[i].Header.Stamp);
+  const std::int64_t delayMs = PaceFrame(paceStamp, speed);
   Deliver(handlers, frame_);
   // A backward group can take long to decode; the end of the player does not
   // wait for the rest of it.
@@ -319,8 +343,12 @@ std::int64_t TFilePlayer::SeekAndRunUp(TDateTime target, const THandlers& handle
     // A source whose stream headers have not been read yet (a seek before
     // the first frame) would skip them, and a decoder that never gets its
     // stream header decodes nothing after the seek: they go out first.
-    if (handlers.Frame)
-      for (auto* source : sources_) headerCount = ReadStreamHeadersLocked(source, headerCount);
+    if (handlers.Frame) {
+      for (auto* source : sources_) {
+        headerCount = ReadHeadersForwardLocked(source, headerCount);
+        if (speed < 0.0) headerCount = ReadHeadersBackwardLocked(source, headerCount);
+      }
+    }
     for (auto* source : sources_) moved += source->Seek(target);
   }
   for (std::size_t i = 0; i < headerCount; ++i) Deliver(handlers, headers_[i]);
@@ -398,17 +426,21 @@ void TFilePlayer::SyncOthers(TDateTime masterStamp, const THandlers& handlers, d
     for (std::size_t i = 1; i < sources_.size(); ++i) {
       IQuernVideoSource* source = sources_[i];
       TFrameHeader header;
-      if (source->PeekHeader(header) != kReadFrame) continue;
-      if (IsStreamHeader(header) && handlers.Frame) {
-        // Header frames go out before anything may seek past them, and in
-        // forward order also while playing backward (a backward read from
-        // before the first frame would only find the start). The frame after
-        // them is then the one the rules below look at.
-        const std::size_t count = ReadStreamHeadersLocked(source, 0);
+      TReadResult peeked = source->PeekHeader(header);
+      if (handlers.Frame) {
+        // Header frames ahead in the playing direction go out before the
+        // rules below may seek past them (backward, from the end, PeekHeader
+        // cannot see them); the frame after them is the one the rules see.
+        std::size_t count = 0;
+        if (speed > 0.0 && peeked == kReadFrame && IsStreamHeader(header))
+          count = ReadHeadersForwardLocked(source, 0);
+        else if (speed < 0.0 && peeked != kReadFrame)
+          count = ReadHeadersBackwardLocked(source, 0);
         for (std::size_t h = 0; h < count; ++h)
           (*handlers.Frame)(headers_[h].SourceId, headers_[h].Header, headers_[h].Data.data());
-        if (source->PeekHeader(header) != kReadFrame) continue;
+        if (count > 0) peeked = source->PeekHeader(header);
       }
+      if (peeked != kReadFrame) continue;
       if ((justResynced_ && !stepping && !IsStreamHeader(header)) ||
           std::fabs(TimeOfDay(header.Stamp) - masterTime) > kTenSeconds) {
         source->Seek(std::floor(header.Stamp) + masterTime);
