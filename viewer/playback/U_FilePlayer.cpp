@@ -341,8 +341,9 @@ std::int64_t TFilePlayer::SeekAndRunUp(TDateTime target, const THandlers& handle
   {
     std::lock_guard<std::mutex> guard(lock_);
     // A source whose stream headers have not been read yet (a seek before
-    // the first frame) would skip them, and a decoder that never gets its
-    // stream header decodes nothing after the seek: they go out first.
+    // the first frame, or from the end going backward) would skip them, and
+    // a decoder that never gets its stream header decodes nothing after the
+    // seek: they go out first.
     if (handlers.Frame) {
       for (auto* source : sources_) {
         headerCount = ReadHeadersForwardLocked(source, headerCount);

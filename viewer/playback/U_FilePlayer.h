@@ -21,16 +21,18 @@
 // player cuts a group short.
 //
 // Seeking: stream-header frames not read yet (a seek before the first frame,
-// or from the end going backward) go out first, so decoders that need them (the vendor decoder opens its
-// library stream with one) can decode what follows the seek. Seek then moves
-// every source to the key frame at or before the wanted time; the player
-// raises the flush event (decoders reset, queued pictures drain), delivers the frames from that key frame up to the last frame whose
-// stamp is at or before the wanted time without pacing, brings the secondary
-// sources up to that time, and raises the flush event once more so that the
-// target picture is shown at once. During the flush event LastFlushReason
-// tells the two apart: after kTargetReached decoders must not be reset, or the
-// frames after the target could not be decoded. This holds while paused too:
-// a paused seek delivers the whole run-up and stays paused.
+// or from the end going backward) go out first, so that decoders that need
+// them (the vendor decoder opens its library stream with one) can decode what
+// follows the seek. Seek then moves every source to the key frame at or
+// before the wanted time; the player raises the flush event (decoders reset,
+// queued pictures drain), delivers the frames from that key frame up to the
+// last frame whose stamp is at or before the wanted time without pacing,
+// brings the secondary sources up to that time, and raises the flush event
+// once more so that the target picture is shown at once. During the flush
+// event LastFlushReason tells the two apart: after kTargetReached decoders
+// must not be reset, or the frames after the target could not be decoded.
+// This holds while paused too: a paused seek delivers the whole run-up and
+// stays paused.
 //
 // Synchronised play: a secondary whose next frames in the playing direction
 // are stream-header frames delivers them before it may be sought to the
@@ -188,7 +190,7 @@ private:
   std::vector<TFrameSlot> group_;           // frames of a group or run-up; reused
   std::size_t groupCount_ = 0;
   TFrameSlot secondary_;                    // a secondary frame (under lock_)
-  std::vector<TFrameSlot> headers_;         // stream-header frames read ahead of a seek
+  std::vector<TFrameSlot> headers_;         // stream-header frames a seek would pass by
   std::vector<IQuernVideoSource*> clipEnds_;  // secondaries at their end this tick
 
   TCallbackThread thread_;
