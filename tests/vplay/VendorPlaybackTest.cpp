@@ -149,8 +149,8 @@ private:
   std::unique_ptr<TFilePlayer> player_;
 };
 
-// Every way backward play starts gets the stream header to the decoder; the
-// seeks pass it by.
+// However backward play starts, the decoder gets the stream header, also when
+// a seek moves past it before it was read.
 TEST(VendorPlayback, PlaysBackwardAcrossAClipBoundary) {
   const TClipFile clip = WriteClip("backward.clip", {12, 12, 6});
   ASSERT_EQ(clip.clips.size(), 3u);
