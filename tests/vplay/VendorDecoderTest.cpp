@@ -1,5 +1,10 @@
 // TDecodeVendor over the real libVPlay.so: frames of a kind-2 clip in,
-// TFrameInfo deliveries out; the binding's missing-library path.
+// TFrameInfo deliveries out; ports the port table cannot hold; the binding's
+// missing-library path.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +14,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/NamedMutex.h"
 #include "tests/vplay/VPlayLibrary.h"
 #include "tools/writer/vendor/VendorMedia.h"
 #include "viewer/decoding/U_DLLVendor.h"
@@ -165,6 +171,52 @@ TEST_F(VendorDecoder, FramesBeforeAnyHeaderAreDroppedAfterSixTries) {
   EXPECT_EQ(clock_.TakeSleeps(), std::vector<std::int64_t>(6, 100));
   EXPECT_DOUBLE_EQ(decoder_->BaseStamp(), start_);
   EXPECT_EQ(decoder_->GetPort(), -1);
+}
+
+// What the fake port entries of the next test hand out and were given back.
+std::int32_t g_fakePort = 0;
+std::vector<std::int32_t> g_freedPorts;
+
+VPlayBool FakeGetPort(std::int32_t* port) {
+  *port = g_fakePort;
+  return 1;
+}
+VPlayBool FakeFreePort(std::int32_t port) {
+  g_freedPorts.push_back(port);
+  return 1;
+}
+
+// True when no thread of any process holds the named mutex.
+bool ApiMutexIsFree() {
+  const int fd = ::open(TNamedMutex::LockFilePath(TDecodeVendor::kApiMutexName).c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  ::close(fd);  // also gives our probe lock back
+  return free;
+}
+
+// A port the port table cannot hold is refused and given back, and the API
+// mutex is not left held: the next open works.
+TEST_F(VendorDecoder, RefusesPortsOutsideTheTable) {
+  const writer::TVendorStream& stream = StreamWith(vendor::kAudioNone);
+  TDLLVendor& library = decoder_->Library();
+  for (std::int32_t port : {64, 1000, -2}) {
+    SCOPED_TRACE(port);
+    decoder_->Close();
+    g_fakePort = port;
+    g_freedPorts.clear();
+    library.GetPort.Set(reinterpret_cast<void*>(&FakeGetPort));
+    library.FreePort.Set(reinterpret_cast<void*>(&FakeFreePort));
+    DecodeHeader(stream);
+    EXPECT_EQ(decoder_->GetPort(), -1);
+    EXPECT_EQ(g_freedPorts, std::vector<std::int32_t>{port});
+    EXPECT_TRUE(ApiMutexIsFree());
+    library.GetPort.Set(library.Module.Symbol("VPlay_GetPort"));
+    library.FreePort.Set(library.Module.Symbol("VPlay_FreePort"));
+    DecodeHeader(stream);
+    EXPECT_GE(decoder_->GetPort(), 0);
+    EXPECT_LT(decoder_->GetPort(), 64);
+  }
 }
 
 TEST_F(VendorDecoder, MissingLibraryIsReportedAndEveryCallFails) {

@@ -14,6 +14,9 @@ constexpr TDateTime kTenSeconds = 10.0 / kSecondsPerDay;
 // these bound what one tick may hold.
 constexpr std::size_t kMaxGroupFrames = 4096;
 constexpr std::size_t kMaxGroupBytes = 64u << 20;
+// A source has one header frame per stream kind at most; the bound only
+// guards against a source that keeps answering with header frames.
+constexpr std::size_t kMaxHeaderFrames = 64;
 
 bool IsStreamHeader(const TFrameHeader& header) {
   return header.FrameType == kFrameStreamHeader || header.FrameType == kFrameAudioHeader;
@@ -217,6 +220,39 @@ void TFilePlayer::PlayerTick() {
   SleepMs(std::max<std::int64_t>(delayMs, 0));
 }
 
+std::size_t TFilePlayer::ReadHeadersForwardLocked(IQuernVideoSource* source, std::size_t count) {
+  // ReadGopFrame reads forwards whatever the playing direction.
+  const std::size_t limit = count + kMaxHeaderFrames;
+  TFrameHeader next;
+  while (count < limit && source->PeekHeader(next) == kReadFrame && IsStreamHeader(next)) {
+    if (headers_.size() <= count) headers_.resize(count + 1);
+    TFrameSlot& slot = headers_[count];
+    TDateTime ignored = 0;
+    if (source->ReadGopFrame(slot.SourceId, slot.Data, slot.Header, ignored) != kReadFrame) break;
+    ++count;
+  }
+  return count;
+}
+
+std::size_t TFilePlayer::ReadHeadersBackwardLocked(IQuernVideoSource* source, std::size_t count) {
+  // Reading backwards nothing peeks at the header frames after the last
+  // frame: read on while they come, and put back the first other frame.
+  const std::size_t limit = count + kMaxHeaderFrames;
+  while (count < limit) {
+    if (headers_.size() <= count) headers_.resize(count + 1);
+    TFrameSlot& slot = headers_[count];
+    TDateTime ignored = 0;
+    source->MarkPosition();
+    if (source->ReadFrame(slot.SourceId, slot.Data, slot.Header, ignored) != kReadFrame ||
+        !IsStreamHeader(slot.Header)) {
+      source->RestorePosition();
+      break;
+    }
+    ++count;
+  }
+  return count;
+}
+
 TFilePlayer::TFrameSlot& TFilePlayer::GroupSlot(std::size_t index) {
   if (group_.size() <= index) group_.resize(index + 1);
   return group_[index];
@@ -283,9 +319,17 @@ std::int64_t TFilePlayer::ReadAndDeliver(const THandlers& handlers, double speed
       (*handlers.ClipEnd)(this, master, speed < 0.0);
     return kIdleMs;
   }
-  const std::int64_t delayMs = PaceFrame(frame_.Header.Stamp, speed);
+  // A backward group is shown newest picture first, and the render throttle
+  // shows it only once the next group begins to arrive: the next group must
+  // go out when this one's newest picture is due, not when its key frame is
+  // (a whole group later, which left nothing on the screen meanwhile).
+  TDateTime paceStamp = frame_.Header.Stamp;
+  for (std::size_t i = 0; i < groupCount_; ++i) paceStamp = std::max(paceStamp, group_[i].Header.Stamp);
+  const std::int64_t delayMs = PaceFrame(paceStamp, speed);
   Deliver(handlers, frame_);
-  for (std::size_t i = 0; i < groupCount_; ++i) Deliver(handlers, group_[i]);
+  // A backward group can take long to decode; the end of the player does not
+  // wait for the rest of it.
+  for (std::size_t i = 0; i < groupCount_ && !terminating_; ++i) Deliver(handlers, group_[i]);
   SyncOthers(lastStamp_, handlers, speed, stepping);
   return delayMs;
 }
@@ -293,10 +337,22 @@ std::int64_t TFilePlayer::ReadAndDeliver(const THandlers& handlers, double speed
 std::int64_t TFilePlayer::SeekAndRunUp(TDateTime target, const THandlers& handlers, double speed,
                                        bool stepping) {
   double moved = 0;
+  std::size_t headerCount = 0;
   {
     std::lock_guard<std::mutex> guard(lock_);
+    // A source whose stream headers have not been read yet (a seek before
+    // the first frame, or from the end going backward) would skip them, and
+    // a decoder that never gets its stream header decodes nothing after the
+    // seek: they go out first.
+    if (handlers.Frame) {
+      for (auto* source : sources_) {
+        headerCount = ReadHeadersForwardLocked(source, headerCount);
+        if (speed < 0.0) headerCount = ReadHeadersBackwardLocked(source, headerCount);
+      }
+    }
     for (auto* source : sources_) moved += source->Seek(target);
   }
+  for (std::size_t i = 0; i < headerCount; ++i) Deliver(handlers, headers_[i]);
   if (moved <= 0) return ReadAndDeliver(handlers, speed, stepping);
   resyncPending_ = true;
   RaiseFlush(handlers, TFlushReason::kSeekStarted);
@@ -349,7 +405,7 @@ std::int64_t TFilePlayer::SeekAndRunUp(TDateTime target, const THandlers& handle
     return kIdleMs;
   }
   Deliver(handlers, frame_);
-  for (std::size_t i = 0; i < groupCount_; ++i) Deliver(handlers, group_[i]);
+  for (std::size_t i = 0; i < groupCount_ && !terminating_; ++i) Deliver(handlers, group_[i]);
   // The clock restarts at the target picture.
   const TFrameSlot& last = groupCount_ > 0 ? group_[groupCount_ - 1] : frame_;
   refWall_ = clock_.Now();
@@ -371,7 +427,21 @@ void TFilePlayer::SyncOthers(TDateTime masterStamp, const THandlers& handlers, d
     for (std::size_t i = 1; i < sources_.size(); ++i) {
       IQuernVideoSource* source = sources_[i];
       TFrameHeader header;
-      if (source->PeekHeader(header) != kReadFrame) continue;
+      TReadResult peeked = source->PeekHeader(header);
+      if (handlers.Frame) {
+        // Header frames ahead in the playing direction go out before the
+        // rules below may seek past them (backward, from the end, PeekHeader
+        // cannot see them); the frame after them is the one the rules see.
+        std::size_t count = 0;
+        if (speed > 0.0 && peeked == kReadFrame && IsStreamHeader(header))
+          count = ReadHeadersForwardLocked(source, 0);
+        else if (speed < 0.0 && peeked != kReadFrame)
+          count = ReadHeadersBackwardLocked(source, 0);
+        for (std::size_t h = 0; h < count; ++h)
+          (*handlers.Frame)(headers_[h].SourceId, headers_[h].Header, headers_[h].Data.data());
+        if (count > 0) peeked = source->PeekHeader(header);
+      }
+      if (peeked != kReadFrame) continue;
       if ((justResynced_ && !stepping && !IsStreamHeader(header)) ||
           std::fabs(TimeOfDay(header.Stamp) - masterTime) > kTenSeconds) {
         source->Seek(std::floor(header.Stamp) + masterTime);

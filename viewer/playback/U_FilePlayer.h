@@ -15,17 +15,28 @@
 // Backward play: from -1 to 0 the master reads key frames going back and the
 // player completes each group (key frame first, then its following frames in
 // forward order; the render throttle reverses them); below -1 only key frames
-// go out, one per tick.
+// go out, one per tick. A group is paced by its newest frame, the first one
+// shown going backward, so that the next group (which makes the render
+// throttle show this one) goes out when this one is due. The end of the
+// player cuts a group short.
 //
-// Seeking: Seek moves every source to the key frame at or before the wanted
-// time; the player raises the flush event (decoders reset, queued pictures
-// drain), delivers the frames from that key frame up to the last frame whose
-// stamp is at or before the wanted time without pacing, brings the secondary
-// sources up to that time, and raises the flush event once more so that the
-// target picture is shown at once. During the flush event LastFlushReason
-// tells the two apart: after kTargetReached decoders must not be reset, or the
-// frames after the target could not be decoded. This holds while paused too:
-// a paused seek delivers the whole run-up and stays paused.
+// Seeking: stream-header frames not read yet (a seek before the first frame,
+// or from the end going backward) go out first, so that decoders that need
+// them (the vendor decoder opens its library stream with one) can decode what
+// follows the seek. Seek then moves every source to the key frame at or
+// before the wanted time; the player raises the flush event (decoders reset,
+// queued pictures drain), delivers the frames from that key frame up to the
+// last frame whose stamp is at or before the wanted time without pacing,
+// brings the secondary sources up to that time, and raises the flush event
+// once more so that the target picture is shown at once. During the flush
+// event LastFlushReason tells the two apart: after kTargetReached decoders
+// must not be reset, or the frames after the target could not be decoded.
+// This holds while paused too: a paused seek delivers the whole run-up and
+// stays paused.
+//
+// Synchronised play: a secondary whose next frames in the playing direction
+// are stream-header frames delivers them before it may be sought to the
+// master's time.
 //
 // Clip end: when the master has no frame left in the playing direction the
 // clip-end event is raised every 100 ms until the source changes or the user
@@ -139,6 +150,12 @@ private:
   std::int64_t SeekAndRunUp(TDateTime target, const THandlers& handlers, double speed,
                             bool stepping);
   void ReadGroupLocked(IQuernVideoSource* master);  // under lock_
+  // Read the stream-header frames next to the source's read position, the
+  // ones met first reading forwards (before the first frame) or backwards
+  // (after the last), into headers_ from index count on; return the new
+  // count. Under lock_.
+  std::size_t ReadHeadersForwardLocked(IQuernVideoSource* source, std::size_t count);
+  std::size_t ReadHeadersBackwardLocked(IQuernVideoSource* source, std::size_t count);
   TFrameSlot& GroupSlot(std::size_t index);
   std::int64_t PaceFrame(TDateTime stamp, double speed);
   void Deliver(const THandlers& handlers, const TFrameSlot& frame);
@@ -173,6 +190,7 @@ private:
   std::vector<TFrameSlot> group_;           // frames of a group or run-up; reused
   std::size_t groupCount_ = 0;
   TFrameSlot secondary_;                    // a secondary frame (under lock_)
+  std::vector<TFrameSlot> headers_;         // stream-header frames a seek would pass by
   std::vector<IQuernVideoSource*> clipEnds_;  // secondaries at their end this tick
 
   TCallbackThread thread_;
