@@ -130,9 +130,11 @@ TEST_F(RenderThrottleTest, WhilePausedPushDrawsAtOnceAndTicksDrawNothing) {
 }
 
 TEST_F(RenderThrottleTest, SlowBackwardPlayReversesEachRunAndPacesByTheClock) {
+  // Paused on 03.0, then slow backward: the player re-reads that frame as a
+  // run of its own, which the first backward jump discards.
+  throttle_.SetSpeed(0.0);
+  Push(3000);
   throttle_.SetSpeed(-0.5);
-  // The first backward jump after the speed change discards the run around
-  // the old position.
   Push(3000);
   Push(1000);
   for (int ms : {1200, 1400, 1600, 1800}) Push(ms);
@@ -143,10 +145,11 @@ TEST_F(RenderThrottleTest, SlowBackwardPlayReversesEachRunAndPacesByTheClock) {
   throttle_.RenderTick();  // resynchronises at 01.8 and draws it
   const TDateTime resyncAt = draws_->Draws().back().DrawnAt;
   // 01.6 lies 0.2 s before the resynchronisation stamp: due 0.4 s later.
-  while (draws_->Count() < 2) throttle_.RenderTick();
-  EXPECT_EQ(MsBetween(draws_->Draws()[1].DrawnAt, resyncAt), 400);
-  while (draws_->Count() < 5) throttle_.RenderTick();
-  EXPECT_EQ(Drawn(), (std::vector<TDateTime>{At(1800), At(1600), At(1400), At(1200), At(1000)}));
+  while (draws_->Count() < 3) throttle_.RenderTick();
+  EXPECT_EQ(MsBetween(draws_->Draws()[2].DrawnAt, resyncAt), 400);
+  while (draws_->Count() < 6) throttle_.RenderTick();
+  EXPECT_EQ(Drawn(),
+            (std::vector<TDateTime>{At(3000), At(1800), At(1600), At(1400), At(1200), At(1000)}));
   // The backward clock never sleeps more than 10 ms.
   clock_.TakeSleeps();
   Push(-200);  // moves the run starting at 00.0 into the display buffer
@@ -156,8 +159,7 @@ TEST_F(RenderThrottleTest, SlowBackwardPlayReversesEachRunAndPacesByTheClock) {
 
 TEST_F(RenderThrottleTest, FinishRunQueuesTheLastBackwardRun) {
   throttle_.SetSpeed(-1.0);
-  Push(3000);
-  Push(1000);  // discards the first run
+  Push(1000);
   Push(1040);
   Push(1080);
   EXPECT_EQ(throttle_.PendingCount(), 0);
@@ -184,15 +186,45 @@ TEST_F(RenderThrottleTest, ReversingTheDirectionFlushesButPausingDoesNot) {
   EXPECT_FALSE(throttle_.IsRenderThreadRunning());
 
   throttle_.SetSpeed(1.0);
-  Push(0);
-  Push(40);
+  Push(1000);
+  Push(1040);
   throttle_.SetSpeed(0.0);
   EXPECT_EQ(throttle_.PendingCount(), 2);
+  EXPECT_TRUE(throttle_.RenderNext());  // 01.0 on screen
   throttle_.SetSpeed(-1.0);
-  EXPECT_EQ(throttle_.PendingCount(), 2);
-  Push(5000);
-  Push(4000);  // first backward jump: flush
+  EXPECT_EQ(throttle_.PendingCount(), 1);
+  Push(1000);
+  Push(1040);
+  Push(0);  // first backward jump after a run around 01.0: flush
   EXPECT_EQ(throttle_.PendingCount(), 0);
+}
+
+// Switching to slow backward play drops the first run only when it holds the
+// picture on screen; a first run elsewhere (a clip's last group after a jump
+// to its end) is shown.
+TEST_F(RenderThrottleTest, FirstBackwardRunIsDroppedOnlyAroundThePictureOnScreen) {
+  struct TCase {
+    const char* name;
+    int onScreenMs;  // -1: nothing on screen
+    int pendingAfterRun;
+  };
+  for (const TCase& c : {TCase{"nothing on screen", -1, 3}, TCase{"inside the run", 1040, 0},
+                         TCase{"the run's last picture", 1080, 0}, TCase{"elsewhere", 5000, 3}}) {
+    SCOPED_TRACE(c.name);
+    TRenderThrottle throttle(RecordingRendererFactory(draws_, clock_),
+                             RecordingWaveFactory(wave_, clock_), clock_,
+                             TRenderThrottle::TThreadMode::kManualTicks);
+    auto push = [&](int ms) {
+      auto picture = TestPicture(At(ms));
+      throttle.Push(TestPictureInfo(At(ms), 4, 4, 1), picture.data());
+    };
+    throttle.SetSpeed(0.0);
+    if (c.onScreenMs >= 0) push(c.onScreenMs);  // drawn at once while paused
+    throttle.SetSpeed(-1.0);
+    for (int ms : {1000, 1040, 1080}) push(ms);
+    push(0);  // the next run starts
+    EXPECT_EQ(throttle.PendingCount(), c.pendingAfterRun);
+  }
 }
 
 TEST_F(RenderThrottleTest, RenderAllPendingDrawsEverythingAndStopsTheThread) {

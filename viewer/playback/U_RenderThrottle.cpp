@@ -58,17 +58,27 @@ void TRenderThrottle::Push(const TFrameInfo& info, const std::uint8_t* payload) 
   }
   if (speed_ >= -1.0 && speed_ < 0.0) {
     if (frame.Stamp < lastPushedStamp_) {
-      if (flushOnNextRun_) {
-        Flush();
-        resyncPending_ = true;
+      if (flushOnNextRun_ && staging_.Count() > 0) {
         flushOnNextRun_ = false;
-        // Flush stopped the thread; this push keeps it going.
-        resumeTime_ = clock_.Now();
-        renderRunning_ = true;
-        if (mode_ == TThreadMode::kOwnThread) renderThread_.Resume();
+        // Only the run around the picture that was on screen when backward
+        // play began is dropped: it was just seen. A run elsewhere, such as a
+        // clip's last group after a jump to its end, is the first thing to
+        // show, and dropping it would leave the screen still for a group.
+        const bool aroundOldPosition = oldPositionStamp_ >= 0 &&
+                                       runFirstStamp_ <= oldPositionStamp_ &&
+                                       oldPositionStamp_ <= lastPushedStamp_;
+        if (aroundOldPosition) {
+          Flush();
+          resyncPending_ = true;
+          // Flush stopped the thread; this push keeps it going.
+          resumeTime_ = clock_.Now();
+          renderRunning_ = true;
+          if (mode_ == TThreadMode::kOwnThread) renderThread_.Resume();
+        }
       }
       display_.MoveAllFrom(staging_);
     }
+    if (staging_.Count() == 0) runFirstStamp_ = frame.Stamp;
     staging_.Push(frame, payload);
   } else {
     display_.Push(frame, payload);
@@ -92,9 +102,17 @@ void TRenderThrottle::PlayAudio(const TFrameInfo& info, const std::uint8_t* payl
 
 void TRenderThrottle::SetSpeed(double speed) {
   std::lock_guard<TRecursiveLock> guard(lock_);
+  const bool backward = speed >= -1.0 && speed < 0.0;
+  if (backward) {
+    // The old position: the picture on screen before a reversal clears it.
+    TFrameInfo shown;
+    const std::uint8_t* payload = nullptr;
+    display_.PeekDisplayed(shown, payload);
+    oldPositionStamp_ = shown.DataSize > 0 ? shown.Stamp : -1.0;
+    flushOnNextRun_ = true;
+  }
   if (speed_ * speed < 0.0) Flush();
-  backwardClockMode_ = speed >= -1.0 && speed < 0.0;
-  if (backwardClockMode_) flushOnNextRun_ = true;
+  backwardClockMode_ = backward;
   speed_ = speed;
   resyncPending_ = true;
 }

@@ -16,7 +16,9 @@
 //   (10 ms); the sleep stays within [0, 10000] ms;
 // - backward clock (speeds in [-1, 0)): a picture is drawn when the time
 //   source says it is due within 10 ms (or late), measured from the stamp of
-//   the last resynchronisation; the sleep stays within [0, 10] ms.
+//   the last resynchronisation; the sleep stays within [0, 10] ms. The first
+//   run after switching into this mode is dropped when it holds the picture
+//   that was on screen (it was just seen); any other first run is shown.
 //
 // Threading:
 // - Push runs on the player thread (from the decoded-frame handler);
@@ -127,6 +129,8 @@ private:
   std::atomic<TDateTime> resumeTime_{-1.0};  // written under lock_, read by the prebuffer wait
   bool resyncPending_ = true;             // guarded by lock_
   bool flushOnNextRun_ = false;           // guarded by lock_
+  TDateTime oldPositionStamp_ = -1.0;     // guarded by lock_: on screen when backward play began
+  TDateTime runFirstStamp_ = 0;           // guarded by lock_: oldest picture of the staged run
   std::atomic<bool> destroying_{false};
   bool windowOverrideOn_ = false;         // guarded by lock_
   TWindowHandle overrideWindow_ = kNoWindow;  // guarded by lock_
