@@ -21,26 +21,19 @@ extern "C" {
 #include "tools/writer/ClipWriter.h"
 #include "tools/writer/vendor/VendorClip.h"
 #include "tools/writer/vendor/VendorWriter.h"
+#include "viewer/sources/U_MediaStreams.h"
 #include "viewer/container/U_ClipSplitter.h"
 
 namespace ospry::pack {
 
 namespace {
 
-constexpr std::uint8_t kKindH264 = 3;
-constexpr std::uint8_t kKindMpeg4 = 15;
-constexpr std::uint8_t kKindMjpeg = 16;
-constexpr std::uint8_t kKindMulaw = 17;
-constexpr std::uint8_t kKindG726 = 18;
-constexpr std::uint8_t kKindAac = 20;
-constexpr std::uint8_t kCodecKindAac = 19;  // AAC's code inside the audio header
+constexpr std::uint8_t kKindAac = 20;  // the stream kind of AAC frames
 
 constexpr std::uint8_t kTypeOther = 0;
 constexpr std::uint8_t kTypeKey = 1;
 constexpr std::uint8_t kTypeAudio = 3;
 
-constexpr int kAudioHeaderBytes = 13;
-constexpr double kDefaultFrameMs = 40;
 // Frames held back to put the streams of one input into time order; muxers
 // interleave closely, this only evens out their small offsets.
 constexpr std::size_t kReorderFrames = 64;
@@ -70,30 +63,11 @@ std::string CodecName(AVCodecID id) {
   return name != nullptr ? name : "unknown";
 }
 
-std::uint8_t VideoKind(AVCodecID id) {
-  switch (id) {
-    case AV_CODEC_ID_H264:
-      return kKindH264;
-    case AV_CODEC_ID_MPEG4:
-      return kKindMpeg4;
-    case AV_CODEC_ID_MJPEG:
-      return kKindMjpeg;
-    default:
-      return 0;
-  }
-}
-
+// The stream kind of an audio codec's frames: its header's codec kind,
+// except AAC, whose frames are of kind 20.
 std::uint8_t AudioKind(AVCodecID id) {
-  switch (id) {
-    case AV_CODEC_ID_PCM_MULAW:
-      return kKindMulaw;
-    case AV_CODEC_ID_ADPCM_G726:
-      return kKindG726;
-    case AV_CODEC_ID_AAC:
-      return kKindAac;
-    default:
-      return 0;
-  }
+  const std::uint8_t codecKind = AudioCodecKind(id);
+  return codecKind == kCodecKindAac ? kKindAac : codecKind;
 }
 
 std::uint16_t VendorAudioCodec(AVCodecID id) {
@@ -105,35 +79,6 @@ std::uint16_t VendorAudioCodec(AVCodecID id) {
     default:
       return vendor::kAudioNone;
   }
-}
-
-void PutLe32(std::string& out, std::size_t at, std::int64_t value) {
-  const auto bits = static_cast<std::uint32_t>(value);
-  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
-}
-
-// The 13 bytes the audio decoder opens from, as the MPEG file source sends
-// them: codec kind, channels, bit rate, sample rate.
-std::string AudioHeader(const AVCodecParameters& parameters) {
-  std::string header(kAudioHeaderBytes, '\0');
-  const std::uint8_t kind = AudioKind(parameters.codec_id);
-  header[0] = static_cast<char>(kind == kKindAac ? kCodecKindAac : kind);
-  std::int64_t bitRate = parameters.bit_rate;
-  if (bitRate <= 0) bitRate = static_cast<std::int64_t>(parameters.bits_per_coded_sample) * parameters.sample_rate;
-  PutLe32(header, 1, parameters.ch_layout.nb_channels);
-  PutLe32(header, 5, bitRate);
-  PutLe32(header, 9, parameters.sample_rate);
-  return header;
-}
-
-double FrameDurationMs(const AVStream& stream) {
-  for (AVRational rate : {stream.avg_frame_rate, stream.r_frame_rate}) {
-    if (rate.num > 0 && rate.den > 0) {
-      const double ms = 1000.0 * rate.den / rate.num;
-      if (ms >= 1 && ms <= 10000) return ms;
-    }
-  }
-  return kDefaultFrameMs;
 }
 
 // A frame ready to be stored, in the input's own terms.
@@ -230,7 +175,7 @@ bool TMediaInput::Open(const std::string& path, bool vendorFormat, bool withAudi
     const AVStream* stream = context_->streams[i];
     const AVCodecParameters* parameters = stream->codecpar;
     if (parameters->codec_type == AVMEDIA_TYPE_VIDEO && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
-      const bool usable = vendorFormat ? parameters->codec_id == AV_CODEC_ID_H264 : VideoKind(parameters->codec_id) != 0;
+      const bool usable = vendorFormat ? parameters->codec_id == AV_CODEC_ID_H264 : VideoStreamKind(parameters->codec_id) != 0;
       if (usable && video_ < 0) video_ = static_cast<int>(i);
       videoCodecs += (videoCodecs.empty() ? "" : ", ") + CodecName(parameters->codec_id);
     }
@@ -553,7 +498,7 @@ bool WriteInputContainer(TMediaInput& input, const TClipInfo& clip, const TMedia
   writer::TContainerWriter container(out, false);
   const bool vendorFormat = options.vendorFormat;
   const AVCodecParameters* audio = input.AudioParameters();
-  const std::uint8_t videoKind = VideoKind(input.VideoParameters().codec_id);
+  const std::uint8_t videoKind = VideoStreamKind(input.VideoParameters().codec_id);
   const std::uint8_t audioKind = audio != nullptr ? AudioKind(audio->codec_id) : 0;
 
   auto store = [&](const TMediaFrame& frame, std::string& sinkError) -> bool {
@@ -587,7 +532,8 @@ bool WriteInputContainer(TMediaInput& input, const TClipInfo& clip, const TMedia
   if (vendorFormat) {
     container.AddHeader(writer::kVendorStreamKind, VendorHeader(input).Encode());
   } else if (audio != nullptr) {
-    container.AddHeader(audioKind, AudioHeader(*audio));
+    const std::vector<std::uint8_t> audioHeader = MakeAudioHeader(*audio);
+    container.AddHeader(audioKind, std::string_view(reinterpret_cast<const char*>(audioHeader.data()), audioHeader.size()));
   }
   const TDateTime end = clip.start + MillisecondsToDays(input.EndMs());
   container.AddClipOver(0, static_cast<std::int32_t>(container.Frames().size()), end);

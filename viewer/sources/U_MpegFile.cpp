@@ -9,58 +9,14 @@ extern "C" {
 }
 
 #include "platform/Files.h"
+#include "viewer/sources/U_MediaStreams.h"
 
 namespace ospry {
 
 namespace {
 
 constexpr int kMaxStreamsExamined = 20;
-constexpr std::uint8_t kKindH264 = 3;
-constexpr std::uint8_t kKindMpeg4 = 15;
-constexpr std::uint8_t kKindMjpeg = 16;
-constexpr std::uint8_t kKindAudio = 20;
-constexpr int kAudioHeaderBytes = 13;
-
-std::uint8_t VideoKind(AVCodecID id) {
-  switch (id) {
-    case AV_CODEC_ID_H264:
-      return kKindH264;
-    case AV_CODEC_ID_MPEG4:
-      return kKindMpeg4;
-    case AV_CODEC_ID_MJPEG:
-      return kKindMjpeg;
-    default:
-      return 0;
-  }
-}
-
-std::uint8_t AudioCodecKind(AVCodecID id) {
-  switch (id) {
-    case AV_CODEC_ID_PCM_MULAW:
-      return 17;
-    case AV_CODEC_ID_ADPCM_G726:
-      return 18;
-    case AV_CODEC_ID_AAC:
-      return 19;
-    default:
-      return 0;
-  }
-}
-
-void PutLe32(std::uint8_t* at, std::int64_t value) {
-  const auto bits = static_cast<std::uint32_t>(value);
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-}
-
-double FrameDurationMs(const AVStream* stream) {
-  for (AVRational rate : {stream->avg_frame_rate, stream->r_frame_rate}) {
-    if (rate.num > 0 && rate.den > 0) {
-      const double ms = 1000.0 * rate.den / rate.num;
-      if (ms >= 1 && ms <= 10000) return ms;
-    }
-  }
-  return 40;
-}
+constexpr std::uint8_t kKindAudio = 20;  // the stream kind of every audio frame
 
 }  // namespace
 
@@ -120,7 +76,7 @@ bool TMpegFile::OpenMpeg(const std::string& fileName) {
     const AVCodecParameters* parameters = context->streams[i]->codecpar;
     // Only codecs a decoder exists for: a stream of another codec could not
     // be shown anyway.
-    if (video < 0 && parameters->codec_type == AVMEDIA_TYPE_VIDEO && VideoKind(parameters->codec_id) != 0) {
+    if (video < 0 && parameters->codec_type == AVMEDIA_TYPE_VIDEO && VideoStreamKind(parameters->codec_id) != 0) {
       video = i;
     }
     if (audio < 0 && parameters->codec_type == AVMEDIA_TYPE_AUDIO && AudioCodecKind(parameters->codec_id) != 0) {
@@ -136,8 +92,8 @@ bool TMpegFile::OpenMpeg(const std::string& fileName) {
   audioStream_ = audio;
   audioHeaderSent_ = false;
   packetPending_ = false;
-  videoKind_ = VideoKind(stream->codecpar->codec_id);
-  frameMs_ = FrameDurationMs(stream);
+  videoKind_ = VideoStreamKind(stream->codecpar->codec_id);
+  frameMs_ = FrameDurationMs(*stream);
   const TDateTime modified = FileModifiedDateTime(fileName);
   startTime_ = modified == kNoTime ? DateOf(NowDateTime()) : DateOf(modified);
   {
@@ -259,13 +215,7 @@ TReadResult TMpegFile::ReadFrame(std::int32_t& sourceId, std::vector<std::uint8_
       // The audio decoder opens from this header; the packet itself follows
       // with the next read.
       const AVCodecParameters* parameters = context_->streams[audioStream_]->codecpar;
-      std::int64_t bitRate = parameters->bit_rate;
-      if (bitRate <= 0) bitRate = static_cast<std::int64_t>(parameters->bits_per_coded_sample) * parameters->sample_rate;
-      data.assign(kAudioHeaderBytes, 0);
-      data[0] = AudioCodecKind(parameters->codec_id);
-      PutLe32(data.data() + 1, parameters->ch_layout.nb_channels);
-      PutLe32(data.data() + 5, bitRate);
-      PutLe32(data.data() + 9, parameters->sample_rate);
+      data = MakeAudioHeader(*parameters);
       header.StreamKind = kKindAudio;
       header.FrameType = kFrameAudioHeader;
       header.DataSize = kAudioHeaderBytes;
@@ -281,9 +231,9 @@ TReadResult TMpegFile::ReadFrame(std::int32_t& sourceId, std::vector<std::uint8_
     std::uint8_t type = kFrameAudio;
     if (isVideo) {
       kind = videoKind_;
-      if (kind == kKindMjpeg) {
+      if (kind == kStreamKindMjpeg) {
         type = kFrameKey;
-      } else if (kind == kKindH264 && (packet->flags & AV_PKT_FLAG_KEY)) {
+      } else if (kind == kStreamKindH264 && (packet->flags & AV_PKT_FLAG_KEY)) {
         // H.264 packets carry no MPEG-4 start codes; the demuxer's key flag
         // marks where decoding can start.
         type = kFrameKey;
