@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "tests/playback/EngineIntegration.h"
+#include "tests/playback/PlayListChannel.h"
 #include "tests/playback/RecordingOutputs.h"
 #include "viewer/playback/U_FilePlayer.h"
 #include "viewer/playback/U_RenderThrottle.h"
@@ -19,101 +20,19 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// One channel: player, throttle, and the main window's handlers.
-class TChannel {
-public:
-  explicit TChannel(std::vector<IQuernVideoSource*> playlist)
-      : playlist_(std::move(playlist)),
-        draws_(std::make_shared<testing::TDrawLog>()),
-        throttle_(testing::RecordingRendererFactory(draws_), {}) {
-    player_.SetOnFrame([this](std::int32_t, const TFrameHeader& header, const std::uint8_t*) {
-      if (header.FrameType == kFrameStreamHeader) return;
-      auto picture = testing::TestPicture(header.Stamp);
-      throttle_.Push(testing::TestPictureInfo(header.Stamp), picture.data());
-    });
-    player_.SetOnFlush([this] { throttle_.RenderAllPending(); });
-    player_.SetOnClipEnd([this](IVideoSourcePlayer* player, IQuernBasicSource* ended, bool backward) {
-      std::lock_guard<std::mutex> guard(lock_);
-      if (ended != playlist_[current_]) return;
-      const int next = static_cast<int>(current_) + (backward ? -1 : 1);
-      if (next < 0 || next >= static_cast<int>(playlist_.size())) {
-        if (!finished_ && backward) throttle_.FinishRun();
-        finished_ = true;
-        return;
-      }
-      current_ = static_cast<std::size_t>(next);
-      player->RemoveAllSources();
-      if (backward)
-        playlist_[current_]->GoToEnd();
-      else
-        playlist_[current_]->GoToStart();
-      player->AddSource(playlist_[current_]);
-    });
-  }
-
-  // Plays the whole list at speed from its start (or its end going backward)
-  // and waits until the last clip ended and the pictures were drawn.
-  void PlayAll(double speed) {
-    current_ = speed < 0 ? playlist_.size() - 1 : 0;
-    for (auto* source : playlist_) source->SetSpeed(speed);
-    if (speed < 0)
-      playlist_[current_]->GoToEnd();
-    else
-      playlist_[current_]->GoToStart();
-    player_.AddSource(playlist_[current_]);
-    throttle_.SetSpeed(speed);
-    player_.PlayAtSpeed(speed);
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!Finished() && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(10ms);
-    player_.Pause();
-    // The last pictures leave the queue (after the prebuffer second at most).
-    const auto drained = std::chrono::steady_clock::now() + 2s;
-    while (throttle_.PendingCount() > 0 && std::chrono::steady_clock::now() < drained)
-      std::this_thread::sleep_for(10ms);
-  }
-  bool Finished() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return finished_;
-  }
-  std::vector<testing::TDrawRecord> Draws() { return draws_->Draws(); }
-
-private:
-  std::vector<IQuernVideoSource*> playlist_;
-  std::shared_ptr<testing::TDrawLog> draws_;
-  TRenderThrottle throttle_;
-  TFilePlayer player_;  // destroyed first: its thread pushes into the throttle
-  std::mutex lock_;
-  std::size_t current_ = 0;  // guarded by lock_
-  bool finished_ = false;    // guarded by lock_
-};
-
 class EngineIntegrationTest : public ::testing::TestWithParam<double> {};
 
 TEST_P(EngineIntegrationTest, PlaysThreeClipsInOrderAtTheirPace) {
   const double speed = GetParam();
   auto clips = testing::MakeIntegrationClips(std::fabs(speed));
   ASSERT_EQ(clips->Sources().size(), 3u);
-  TChannel channel(clips->Sources());
-  channel.PlayAll(speed);
+  testing::TPlayListChannel channel(clips->Sources());
+  channel.PlayAll(speed, [] { std::this_thread::sleep_for(10ms); });
   ASSERT_TRUE(channel.Finished());
   const auto draws = channel.Draws();
   ASSERT_GE(draws.size(), 9u);
 
-  // In stamp order in the playing direction, across the clip boundaries.
-  for (std::size_t i = 1; i < draws.size(); ++i) {
-    if (speed > 0)
-      EXPECT_GE(draws[i].PictureStamp, draws[i - 1].PictureStamp) << "picture " << i;
-    else
-      EXPECT_LE(draws[i].PictureStamp, draws[i - 1].PictureStamp) << "picture " << i;
-  }
-  // Pictures from every clip reached the screen.
-  for (const auto& range : clips->ClipRanges()) {
-    bool seen = false;
-    for (const auto& draw : draws)
-      seen = seen || (draw.PictureStamp >= range.Start && draw.PictureStamp <= range.End);
-    EXPECT_TRUE(seen) << "clip at " << range.Start;
-  }
+  testing::ExpectPlayedInOrder(draws, speed, clips->ClipRanges());
   // The pace: wall time between the first and the last picture of the middle
   // clip against its media time divided by the speed.
   const auto& last = clips->ClipRanges()[1];

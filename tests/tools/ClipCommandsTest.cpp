@@ -23,6 +23,7 @@ using writer::TContainerWriter;
 using writer::TFileOutput;
 using writer::TMultiClipWriter;
 
+using test::LittleEndian32;
 using test::TRun;
 
 class ClipCommands : public ::testing::Test {
@@ -82,12 +83,6 @@ protected:
   }
   test::TTempDir dir_;
 };
-
-std::uint32_t LittleEndian32(const std::string& bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<std::uint8_t>(bytes[at + static_cast<std::size_t>(i)]);
-  return value;
-}
 
 TEST_F(ClipCommands, InfoDescribesAContainer) {
   const std::string path = WritePackage(true);

@@ -3,6 +3,7 @@
 // a clip may write the vendor library there), and collects what it printed.
 #include <sys/wait.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -25,6 +26,13 @@ inline TRun RunClip(const TTempDir& dir, const std::string& arguments) {
   ReadWholeFile(dir.File("out.txt"), run.out);
   ReadWholeFile(dir.File("err.txt"), run.err);
   return run;
+}
+
+// The little-endian 32-bit field at byte at of a file's bytes.
+inline std::uint32_t LittleEndian32(const std::string& bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<std::uint8_t>(bytes[at + static_cast<std::size_t>(i)]);
+  return value;
 }
 
 }  // namespace ospry::test

@@ -22,6 +22,7 @@
 namespace ospry {
 namespace {
 
+using test::LittleEndian32;
 using test::TRun;
 
 constexpr int kWidth = 160;
@@ -152,12 +153,6 @@ protected:
 
   test::TTempDir dir_;
 };
-
-std::uint32_t LittleEndian32(const std::string& bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<std::uint8_t>(bytes[at + static_cast<std::size_t>(i)]);
-  return value;
-}
 
 // Mean absolute difference between the luma of a 24-bit bottom-up bitmap
 // and the luma of the synthetic picture index that was encoded.
