@@ -26,7 +26,7 @@ const std::vector<TEncodedPacket>& Packets(int width, int height) {
   auto& packets = cache[{width, height}];
   if (packets.empty()) {
     av_log_set_level(AV_LOG_ERROR);
-    ospry::media::TVideoSpec settings;
+    ospry::media::TVideoSettings settings;
     settings.Codec = ospry::media::TVideoCodec::H264;
     settings.Width = width;
     settings.Height = height;

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   av_log_set_level(AV_LOG_ERROR);
-  ospry::media::TVideoSpec settings;
+  ospry::media::TVideoSettings settings;
   settings.Codec = ospry::media::TVideoCodec::H264;
   settings.Width = 704;
   settings.Height = 576;

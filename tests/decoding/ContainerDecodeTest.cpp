@@ -38,14 +38,14 @@ TEST(ContainerDecode, FramesStoredInAClipContainerDecode) {
   };
   for (const TContainerCase& c : cases) {
     SCOPED_TRACE(c.name);
-    media::TVideoSpec video;
+    media::TVideoSettings video;
     video.Codec = c.video;
     video.Width = 176;
     video.Height = 144;
     video.Frames = 20;
     video.GopSize = 10;
     const auto& videoPackets = test::VideoPackets(video);
-    media::TAudioSpec audio;
+    media::TAudioSettings audio;
     audio.Codec = c.audio;
     audio.BitRate = c.bitRate;
     audio.Seconds = 0.8;

@@ -9,13 +9,13 @@ namespace ospry {
 namespace {
 
 using media::TAudioCodec;
-using media::TAudioSpec;
+using media::TAudioSettings;
 using test::TDelivered;
 
 constexpr TWindowHandle kWindow = 7;
 
-TAudioSpec Settings(TAudioCodec codec, int rate, int channels, int bitRate, double seconds = 0.5) {
-  TAudioSpec settings;
+TAudioSettings Settings(TAudioCodec codec, int rate, int channels, int bitRate, double seconds = 0.5) {
+  TAudioSettings settings;
   settings.Codec = codec;
   settings.SampleRate = rate;
   settings.Channels = channels;
@@ -73,7 +73,7 @@ private:
 
 struct TAudioCase {
   const char* name;
-  TAudioSpec settings;
+  TAudioSettings settings;
   TAudioHeader header;       // what the stream header announces
   const char* codecName;
   int expectRate, expectChannels;

@@ -15,14 +15,14 @@ namespace ospry {
 namespace {
 
 using media::TVideoCodec;
-using media::TVideoSpec;
+using media::TVideoSettings;
 using test::TDelivered;
 using test::TRefPicture;
 
 constexpr TWindowHandle kWindow = 42;
 
-TVideoSpec Settings(TVideoCodec codec, int width, int height, int frames, int gop = 50, int bFrames = 0) {
-  TVideoSpec settings;
+TVideoSettings Settings(TVideoCodec codec, int width, int height, int frames, int gop = 50, int bFrames = 0) {
+  TVideoSettings settings;
   settings.Codec = codec;
   settings.Width = width;
   settings.Height = height;

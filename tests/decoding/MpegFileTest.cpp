@@ -13,15 +13,15 @@ namespace ospry {
 namespace {
 
 using media::TAudioCodec;
-using media::TAudioSpec;
+using media::TAudioSettings;
 using media::TVideoCodec;
-using media::TVideoSpec;
+using media::TVideoSettings;
 
 // Whole milliseconds from start to stamp (rounded: day fractions are inexact).
 long long Ms(TDateTime stamp, TDateTime start) { return std::llround((stamp - start) * kMsPerDay); }
 
-TVideoSpec Video(TVideoCodec codec, int frames = 20, int gop = 10) {
-  TVideoSpec settings;
+TVideoSettings Video(TVideoCodec codec, int frames = 20, int gop = 10) {
+  TVideoSettings settings;
   settings.Codec = codec;
   settings.Width = 176;
   settings.Height = 144;
@@ -30,8 +30,8 @@ TVideoSpec Video(TVideoCodec codec, int frames = 20, int gop = 10) {
   return settings;
 }
 
-TAudioSpec Audio(TAudioCodec codec) {
-  TAudioSpec settings;
+TAudioSettings Audio(TAudioCodec codec) {
+  TAudioSettings settings;
   settings.Codec = codec;
   settings.SampleRate = codec == TAudioCodec::Aac ? 16000 : 8000;
   settings.BitRate = codec == TAudioCodec::G726 ? 32000 : 64000;
@@ -39,8 +39,8 @@ TAudioSpec Audio(TAudioCodec codec) {
   return settings;
 }
 
-std::string Write(const std::string& name, const std::string& format, const TVideoSpec* video,
-                  const TAudioSpec* audio) {
+std::string Write(const std::string& name, const std::string& format, const TVideoSettings* video,
+                  const TAudioSettings* audio) {
   const std::string path = test::TestFolder() + name;
   std::string error;
   EXPECT_TRUE(media::WriteMediaFile(path, format, video, audio, &error)) << error;
@@ -111,7 +111,7 @@ TEST(MpegFile, TypesVideoPacketsByCodec) {
   };
   for (const TKindCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const TVideoSpec settings = Video(c.codec);
+    const TVideoSettings settings = Video(c.codec);
     auto source = Open(Write(c.name, c.format, &settings, nullptr));
     int width = 0, height = 0;
     source->GetPictureSize(width, height);
@@ -148,7 +148,7 @@ TEST(MpegFile, TypesVideoPacketsByCodec) {
 }
 
 TEST(MpegFile, RejectsFilesItCannotPlayWithTheirTexts) {
-  const TAudioSpec audio = Audio(TAudioCodec::Mulaw);
+  const TAudioSettings audio = Audio(TAudioCodec::Mulaw);
   const std::string wav = Write("sound.wav", "wav", nullptr, &audio);
   const std::string folder = ExtractFilePath(wav);
   const std::string text = folder + "notes.txt";
@@ -184,7 +184,7 @@ TEST(MpegFile, RejectsFilesItCannotPlayWithTheirTexts) {
 }
 
 TEST(MpegFile, InventsADayLongTimeAxis) {
-  const TVideoSpec settings = Video(TVideoCodec::Mjpeg420);
+  const TVideoSettings settings = Video(TVideoCodec::Mjpeg420);
   const std::string path = Write("clip.mjpeg", "mjpeg", &settings, nullptr);
   auto source = Open(path);
   const TDateTime start = source->GetStartTime();
@@ -213,7 +213,7 @@ TEST(MpegFile, InventsADayLongTimeAxis) {
 }
 
 TEST(MpegFile, TheUsersFrameRateChoiceCountsFrames) {
-  const TVideoSpec settings = Video(TVideoCodec::Mjpeg420);
+  const TVideoSettings settings = Video(TVideoCodec::Mjpeg420);
   auto source = Open(Write("clip.mjpeg", "mjpeg", &settings, nullptr));
   const TDateTime start = source->GetStartTime();
   EXPECT_EQ(source->GetPosition(), start);
@@ -226,7 +226,7 @@ TEST(MpegFile, TheUsersFrameRateChoiceCountsFrames) {
 }
 
 TEST(MpegFile, StampsComeFromDecodingTimeStampsWhenPresent) {
-  const TVideoSpec settings = Video(TVideoCodec::H264);
+  const TVideoSettings settings = Video(TVideoCodec::H264);
   auto source = Open(Write("clip.ts", "mpegts", &settings, nullptr));
   const auto frames = ReadAll(*source);
   ASSERT_EQ(frames.size(), 20u);
@@ -238,7 +238,7 @@ TEST(MpegFile, StampsComeFromDecodingTimeStampsWhenPresent) {
 }
 
 TEST(MpegFile, SeeksByBytePositionWithinTheDay) {
-  const TVideoSpec settings = Video(TVideoCodec::Mjpeg420, 100);
+  const TVideoSettings settings = Video(TVideoCodec::Mjpeg420, 100);
   auto source = Open(Write("clip.mjpeg", "mjpeg", &settings, nullptr));
   const TDateTime start = source->GetStartTime();
   EXPECT_EQ(source->Seek(start + 1.5), start);  // outside the day: nothing happens
@@ -270,8 +270,8 @@ TEST(MpegFile, AnnouncesEachAudioStreamSoItsSoundDecodes) {
   };
   for (const TAudioFileCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const TVideoSpec video = Video(c.video);
-    const TAudioSpec audio = Audio(c.audio);
+    const TVideoSettings video = Video(c.video);
+    const TAudioSettings audio = Audio(c.audio);
     auto source = Open(Write(c.name, c.format, &video, &audio));
     const auto frames = ReadAll(*source);
     std::size_t headerAt = frames.size(), firstBlock = frames.size(), headers = 0, videoFrames = 0;
@@ -318,8 +318,8 @@ TEST(MpegFile, AnnouncesEachAudioStreamSoItsSoundDecodes) {
 }
 
 TEST(MpegFile, PlaysThroughTheDecoderRouter) {
-  const TVideoSpec video = Video(TVideoCodec::H264);
-  const TAudioSpec audio = Audio(TAudioCodec::Aac);
+  const TVideoSettings video = Video(TVideoCodec::H264);
+  const TAudioSettings audio = Audio(TAudioCodec::Aac);
   auto source = Open(Write("clip.ts", "mpegts", &video, &audio));
   TDecoderRouter router;
   router.AddChannel(3, 300);

@@ -25,11 +25,11 @@ namespace {
 
 std::mutex gCacheLock;
 
-auto VideoKey(const media::TVideoSpec& s) {
+auto VideoKey(const media::TVideoSettings& s) {
   return std::make_tuple(static_cast<int>(s.Codec), s.Width, s.Height, s.Frames, s.FrameRate, s.GopSize, s.BFrames,
                          s.BitRate);
 }
-auto AudioKey(const media::TAudioSpec& s) {
+auto AudioKey(const media::TAudioSettings& s) {
   return std::make_tuple(static_cast<int>(s.Codec), s.SampleRate, s.Channels, s.BitRate, s.Seconds);
 }
 
@@ -53,7 +53,7 @@ TRefPicture Copy(const AVFrame* frame) {
 
 }  // namespace
 
-const std::vector<media::TEncodedPacket>& VideoPackets(const media::TVideoSpec& settings) {
+const std::vector<media::TEncodedPacket>& VideoPackets(const media::TVideoSettings& settings) {
   static std::map<decltype(VideoKey(settings)), std::vector<media::TEncodedPacket>> cache;
   std::lock_guard<std::mutex> guard(gCacheLock);
   auto& packets = cache[VideoKey(settings)];
@@ -64,7 +64,7 @@ const std::vector<media::TEncodedPacket>& VideoPackets(const media::TVideoSpec& 
   return packets;
 }
 
-const std::vector<media::TEncodedPacket>& AudioPackets(const media::TAudioSpec& settings) {
+const std::vector<media::TEncodedPacket>& AudioPackets(const media::TAudioSettings& settings) {
   static std::map<decltype(AudioKey(settings)), std::vector<media::TEncodedPacket>> cache;
   std::lock_guard<std::mutex> guard(gCacheLock);
   auto& packets = cache[AudioKey(settings)];

@@ -12,8 +12,8 @@
 namespace ospry::test {
 
 // Packets of settings, encoded once per run.
-const std::vector<media::TEncodedPacket>& VideoPackets(const media::TVideoSpec& settings);
-const std::vector<media::TEncodedPacket>& AudioPackets(const media::TAudioSpec& settings);
+const std::vector<media::TEncodedPacket>& VideoPackets(const media::TVideoSettings& settings);
+const std::vector<media::TEncodedPacket>& AudioPackets(const media::TAudioSettings& settings);
 
 // A decoded picture as 8-bit planes, rows tightly packed.
 struct TRefPicture {

@@ -56,8 +56,8 @@ void ExpectVerifies(const std::string& package) {
   EXPECT_EQ(run.exitCode, 0) << "ospry-clip verify " << package << ":\n" << run.output;
 }
 
-media::TVideoSpec Video(TVideoCodec codec) {
-  media::TVideoSpec video;
+media::TVideoSettings Video(TVideoCodec codec) {
+  media::TVideoSettings video;
   video.Codec = codec;
   video.Width = 176;
   video.Height = 144;
@@ -66,8 +66,8 @@ media::TVideoSpec Video(TVideoCodec codec) {
   return video;
 }
 
-media::TAudioSpec Audio(TAudioCodec codec) {
-  media::TAudioSpec audio;
+media::TAudioSettings Audio(TAudioCodec codec) {
+  media::TAudioSettings audio;
   audio.Codec = codec;
   audio.Seconds = 0.8;
   if (codec == TAudioCodec::G726) audio.BitRate = 32000;
@@ -136,8 +136,8 @@ protected:
     fs::create_directories(work_ / "out");
   }
   std::string Output(const std::string& name = "Yard package") const { return (work_ / "out" / name).string(); }
-  std::string WriteMedia(const std::string& name, const std::string& format, const media::TVideoSpec& video,
-                         const media::TAudioSpec* audio, const media::TMediaMetadata& metadata = {}) {
+  std::string WriteMedia(const std::string& name, const std::string& format, const media::TVideoSettings& video,
+                         const media::TAudioSettings* audio, const media::TMediaMetadata& metadata = {}) {
     const std::string path = (work_ / name).string();
     std::string error;
     EXPECT_TRUE(media::WriteMediaFile(path, format, &video, audio, metadata, &error)) << error;
@@ -171,7 +171,7 @@ TEST_F(PackMediaTest, EachCodecIsStoredAsItsKindAndDecodes) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const media::TAudioSpec audio = Audio(c.audio.value_or(TAudioCodec::Mulaw));
+    const media::TAudioSettings audio = Audio(c.audio.value_or(TAudioCodec::Mulaw));
     const std::string input = WriteMedia(c.name, c.format, Video(c.video), c.audio ? &audio : nullptr);
     const TRun pack = Pack({input}, "--description 'Yard, night'", Output());
     ASSERT_EQ(pack.exitCode, 0) << pack.output;
@@ -219,7 +219,7 @@ void SetModified(const std::string& path, std::time_t unixSeconds) {
 }
 
 TEST_F(PackMediaTest, SeveralFilesMakeAMultiClipFileWithTheNamesGivenOrDefaults) {
-  const media::TAudioSpec mulaw = Audio(TAudioCodec::Mulaw);
+  const media::TAudioSettings mulaw = Audio(TAudioCodec::Mulaw);
   // 08:00 UTC is 10:00 in Berlin in June.
   const std::string dated = WriteMedia("gate.mp4", "mp4", Video(TVideoCodec::H264), nullptr,
                                        {{"creation_time", "2026-06-01T08:00:00.000000Z"}});
@@ -293,7 +293,7 @@ std::vector<int> NalUnitTypes(const std::string& bytes) {
 // The kind-2 clip of the vendor format: each access unit in start-code form
 // (key frames with their parameter sets) inside the vendor's stream packets.
 TEST_F(PackMediaTest, VendorFormatWrapsH264AndMulawAsKind2) {
-  const media::TAudioSpec mulaw = Audio(TAudioCodec::Mulaw);
+  const media::TAudioSettings mulaw = Audio(TAudioCodec::Mulaw);
   const std::string input = WriteMedia("gate.mkv", "matroska", Video(TVideoCodec::H264), &mulaw);
   const TRun pack = Pack({input}, "--vendor --library " + Quote(OSPRY_TEST_VPLAY_PAYLOAD), Output());
   ASSERT_EQ(pack.exitCode, 0) << pack.output;
@@ -364,7 +364,7 @@ TEST_F(PackMediaTest, BadInputFailsClearlyAndLeavesNothing) {
   const std::string raw = WriteMedia("raw.mkv", "matroska", Video(TVideoCodec::RawVideo), nullptr);
   const std::string mpeg4 = WriteMedia("mpeg4.avi", "avi", Video(TVideoCodec::Mpeg4), nullptr);
   const std::string good = WriteMedia("good.mp4", "mp4", Video(TVideoCodec::H264), nullptr);
-  const media::TAudioSpec aac = Audio(TAudioCodec::Aac);
+  const media::TAudioSettings aac = Audio(TAudioCodec::Aac);
   const std::string withAac = WriteMedia("aac.mp4", "mp4", Video(TVideoCodec::H264), &aac);
   const std::string text = (work_ / "notes.bin").string();
   std::ofstream(text) << "no media in here at all";

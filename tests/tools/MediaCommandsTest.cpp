@@ -42,14 +42,14 @@ std::string StampOf(int index) {
 
 const std::vector<media::TEncodedPacket>& H264Packets() {
   static const std::vector<media::TEncodedPacket> packets = [] {
-    media::TVideoSpec spec;
-    spec.Width = kWidth;
-    spec.Height = kHeight;
-    spec.Frames = kFrames;
-    spec.GopSize = kGop;
+    media::TVideoSettings video;
+    video.Width = kWidth;
+    video.Height = kHeight;
+    video.Frames = kFrames;
+    video.GopSize = kGop;
     std::vector<media::TEncodedPacket> encoded;
     std::string error;
-    EXPECT_TRUE(media::EncodeVideo(spec, encoded, &error)) << error;
+    EXPECT_TRUE(media::EncodeVideo(video, encoded, &error)) << error;
     return encoded;
   }();
   return packets;
@@ -132,12 +132,12 @@ protected:
   }
   std::string WriteRawH264() {
     const std::string path = dir_.File("camera.h264");
-    media::TVideoSpec spec;
-    spec.Width = kWidth;
-    spec.Height = kHeight;
-    spec.Frames = kFrames;
+    media::TVideoSettings video;
+    video.Width = kWidth;
+    video.Height = kHeight;
+    video.Frames = kFrames;
     std::string error;
-    EXPECT_TRUE(media::WriteMediaFile(path, "h264", &spec, nullptr, &error)) << error;
+    EXPECT_TRUE(media::WriteMediaFile(path, "h264", &video, nullptr, &error)) << error;
     return path;
   }
   // 2 s of 64 x 48 pictures.

@@ -59,12 +59,12 @@ protected:
   // H.264 pictures 40 ms apart and µ-law sound blocks between them, with
   // the sound's stream header, in one clip container.
   static std::string WriteClip(const std::string& path) {
-    media::TVideoSpec video;
+    media::TVideoSettings video;
     video.Width = kWidth;
     video.Height = kHeight;
     video.Frames = kFrames;
     video.GopSize = 25;
-    media::TAudioSpec audio;
+    media::TAudioSettings audio;
     audio.Seconds = kFrames / 25.0;
     std::vector<media::TEncodedPacket> pictures, sound;
     std::string error;

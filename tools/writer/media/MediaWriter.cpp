@@ -64,7 +64,7 @@ AVPixelFormat PixelFormat(TVideoCodec codec) {
   }
 }
 
-bool OpenVideoEncoder(const TVideoSpec& settings, bool globalHeader, TCodecContextPtr& out, std::string* error) {
+bool OpenVideoEncoder(const TVideoSettings& settings, bool globalHeader, TCodecContextPtr& out, std::string* error) {
   const char* name = "libx264";
   if (settings.Codec == TVideoCodec::Mpeg4) name = "mpeg4";
   if (settings.Codec == TVideoCodec::Mjpeg420 || settings.Codec == TVideoCodec::Mjpeg422) name = "mjpeg";
@@ -108,7 +108,7 @@ bool Drain(AVCodecContext* context, AVPacket* packet, const TPacketSink& sink, s
   }
 }
 
-bool RunVideo(const TVideoSpec& settings, AVCodecContext* context, const TPacketSink& sink, std::string* error) {
+bool RunVideo(const TVideoSettings& settings, AVCodecContext* context, const TPacketSink& sink, std::string* error) {
   TFramePtr frame(av_frame_alloc());
   TPacketPtr packet(av_packet_alloc());
   if (!frame || !packet) return Fail(error, "out of memory");
@@ -140,7 +140,7 @@ bool RunVideo(const TVideoSpec& settings, AVCodecContext* context, const TPacket
   return Drain(context, packet.get(), sink, error);
 }
 
-int AudioBitRate(const TAudioSpec& settings) {
+int AudioBitRate(const TAudioSettings& settings) {
   if (settings.Codec == TAudioCodec::Mulaw) return 64000;
   if (settings.Codec == TAudioCodec::G726) {
     const int bits = settings.SampleRate > 0 ? settings.BitRate / settings.SampleRate : 0;
@@ -149,7 +149,7 @@ int AudioBitRate(const TAudioSpec& settings) {
   return settings.BitRate;
 }
 
-bool OpenAudioEncoder(const TAudioSpec& settings, bool globalHeader, TCodecContextPtr& out, std::string* error) {
+bool OpenAudioEncoder(const TAudioSettings& settings, bool globalHeader, TCodecContextPtr& out, std::string* error) {
   const char* name = "pcm_mulaw";
   AVSampleFormat format = AV_SAMPLE_FMT_S16;
   int rate = settings.SampleRate;
@@ -178,7 +178,7 @@ bool OpenAudioEncoder(const TAudioSpec& settings, bool globalHeader, TCodecConte
   return true;
 }
 
-bool RunAudio(const TAudioSpec& settings, AVCodecContext* context, const TPacketSink& sink, std::string* error) {
+bool RunAudio(const TAudioSettings& settings, AVCodecContext* context, const TPacketSink& sink, std::string* error) {
   TFramePtr frame(av_frame_alloc());
   TPacketPtr packet(av_packet_alloc());
   if (!frame || !packet) return Fail(error, "out of memory");
@@ -252,7 +252,7 @@ void MakeTestPicture(int index, int width, int height, int chromaShiftX, int chr
   }
 }
 
-bool EncodeVideo(const TVideoSpec& settings, std::vector<TEncodedPacket>& packets, std::string* error) {
+bool EncodeVideo(const TVideoSettings& settings, std::vector<TEncodedPacket>& packets, std::string* error) {
   packets.clear();
   if (settings.Width <= 0 || settings.Height <= 0 || settings.Frames < 0 || settings.FrameRate <= 0 || settings.GopSize <= 0) {
     return Fail(error, "bad video settings");
@@ -262,7 +262,7 @@ bool EncodeVideo(const TVideoSpec& settings, std::vector<TEncodedPacket>& packet
   return RunVideo(settings, context.get(), CollectInto(packets), error);
 }
 
-bool EncodeAudio(const TAudioSpec& settings, std::vector<TEncodedPacket>& packets, std::string* error) {
+bool EncodeAudio(const TAudioSettings& settings, std::vector<TEncodedPacket>& packets, std::string* error) {
   packets.clear();
   if (settings.SampleRate <= 0 || settings.Channels <= 0 || settings.Seconds < 0) return Fail(error, "bad audio settings");
   TCodecContextPtr context;
@@ -270,13 +270,13 @@ bool EncodeAudio(const TAudioSpec& settings, std::vector<TEncodedPacket>& packet
   return RunAudio(settings, context.get(), CollectInto(packets), error);
 }
 
-bool WriteMediaFile(const std::string& path, const std::string& format, const TVideoSpec* video,
-                    const TAudioSpec* audio, std::string* error) {
+bool WriteMediaFile(const std::string& path, const std::string& format, const TVideoSettings* video,
+                    const TAudioSettings* audio, std::string* error) {
   return WriteMediaFile(path, format, video, audio, TMediaMetadata{}, error);
 }
 
-bool WriteMediaFile(const std::string& path, const std::string& format, const TVideoSpec* video,
-                    const TAudioSpec* audio, const TMediaMetadata& metadata, std::string* error) {
+bool WriteMediaFile(const std::string& path, const std::string& format, const TVideoSettings* video,
+                    const TAudioSettings* audio, const TMediaMetadata& metadata, std::string* error) {
   AVFormatContext* raw = nullptr;
   if (avformat_alloc_output_context2(&raw, nullptr, format.c_str(), path.c_str()) < 0 || raw == nullptr) {
     return Fail(error, "unknown format " + format);

@@ -24,7 +24,7 @@ enum class TVideoCodec {
   RawVideo,   // uncompressed planar 4:2:0 (a codec no clip carries)
 };
 
-struct TVideoSpec {
+struct TVideoSettings {
   TVideoCodec Codec = TVideoCodec::H264;
   int Width = 352;
   int Height = 288;
@@ -41,7 +41,7 @@ enum class TAudioCodec {
   Aac,    // AAC low complexity
 };
 
-struct TAudioSpec {
+struct TAudioSettings {
   TAudioCodec Codec = TAudioCodec::Mulaw;
   int SampleRate = 8000;
   int Channels = 1;
@@ -58,10 +58,10 @@ struct TEncodedPacket {
 
 // Encodes settings.Frames pictures. Packets come in decoding order; the encoder's
 // delayed packets are flushed at the end.
-bool EncodeVideo(const TVideoSpec& settings, std::vector<TEncodedPacket>& packets, std::string* error = nullptr);
+bool EncodeVideo(const TVideoSettings& settings, std::vector<TEncodedPacket>& packets, std::string* error = nullptr);
 
 // Encodes settings.Seconds of tone.
-bool EncodeAudio(const TAudioSpec& settings, std::vector<TEncodedPacket>& packets, std::string* error = nullptr);
+bool EncodeAudio(const TAudioSettings& settings, std::vector<TEncodedPacket>& packets, std::string* error = nullptr);
 
 // The synthetic picture number index as planar 8-bit YUV with the given
 // chroma subsampling (chromaShiftX/Y 1 for halved), rows tightly packed.
@@ -71,14 +71,14 @@ void MakeTestPicture(int index, int width, int height, int chromaShiftX, int chr
 // Writes a media file of the libavformat format named format ("h264", "m4v",
 // "mjpeg" raw streams; "mpegts", "mpeg", "avi", "matroska", ...) with the
 // video stream, and the audio stream when audio is given.
-bool WriteMediaFile(const std::string& path, const std::string& format, const TVideoSpec* video,
-                    const TAudioSpec* audio, std::string* error = nullptr);
+bool WriteMediaFile(const std::string& path, const std::string& format, const TVideoSettings* video,
+                    const TAudioSettings* audio, std::string* error = nullptr);
 
 // Tags of the whole file, as name and value ("creation_time", "title", ...).
 using TMediaMetadata = std::vector<std::pair<std::string, std::string>>;
 
 // The same, with the file carrying the given tags where its format can.
-bool WriteMediaFile(const std::string& path, const std::string& format, const TVideoSpec* video,
-                    const TAudioSpec* audio, const TMediaMetadata& metadata, std::string* error = nullptr);
+bool WriteMediaFile(const std::string& path, const std::string& format, const TVideoSettings* video,
+                    const TAudioSettings* audio, const TMediaMetadata& metadata, std::string* error = nullptr);
 
 }  // namespace ospry::media
