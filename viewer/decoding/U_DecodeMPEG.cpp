@@ -169,8 +169,8 @@ bool TDecodeMPEG::StorePicture(const AVFrame* frame) {
   std::uint8_t* cr = out + lumaBytes;
   std::uint8_t* cb = cr + lumaBytes / 4;
   // With odd sizes the planes are shorter than their quarter; keep the gap
-  // neutral grey instead of stale bytes.
-  std::memset(cr, 128, size - lumaBytes);
+  // neutral grey instead of stale bytes. Even sizes fill them exactly.
+  if ((width | height) & 1) std::memset(cr, 128, size - lumaBytes);
   CopyPlane(cr, chromaWidth, chromaRows, source->data[2], source->linesize[2], chromaRowStep);
   CopyPlane(cb, chromaWidth, chromaRows, source->data[1], source->linesize[1], chromaRowStep);
   picture_.Size = static_cast<std::int32_t>(size);
