@@ -11,7 +11,7 @@ extern "C" {
 }
 
 #include "tools/writer/ClipWriter.h"
-#include "tools/writer/media/MediaWriter.h"
+#include "tools/writer/media/MediaClip.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -51,18 +51,12 @@ int main(int argc, char** argv) {
   const ospry::TDateTime start = ospry::DateOf(ospry::NowDateTime()) + 0.5;
   for (int channel = 0; channel < channels; ++channel) {
     ospry::writer::TContainerWriter container(out, false);
-    for (std::size_t i = 0; i < packets.size(); ++i) {
-      const auto& packet = packets[i];
-      container.AddFrame(3, packet.IsKey ? 1 : 0, start + ospry::MillisecondsToDays(40.0 * i),
-                         std::string_view(reinterpret_cast<const char*>(packet.Data.data()), packet.Data.size()));
-    }
-    container.AddClipOver(0, static_cast<std::int32_t>(packets.size()),
-                          start + ospry::MillisecondsToDays(40.0 * packets.size()));
+    const ospry::TDateTime end = ospry::media::AddEncodedClip(container, start, 3, packets);
     ospry::TDvrInfo info;
     info.DvrName = "bench";
     info.ChannelName = "Camera " + std::to_string(channel + 1);
     info.StartTime = start;
-    info.EndTime = start + ospry::MillisecondsToDays(40.0 * packets.size());
+    info.EndTime = end;
     container.AddDvrInfo(info);
     container.SetDescription("Synchronised D1 channel " + std::to_string(channel + 1));
     if (!container.Finish()) {

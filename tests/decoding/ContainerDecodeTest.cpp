@@ -3,6 +3,7 @@
 #include "platform/Files.h"
 #include "tests/decoding/TestMedia.h"
 #include "tools/writer/ClipWriter.h"
+#include "tools/writer/media/MediaClip.h"
 #include "viewer/container/U_ClipReader.h"
 #include "viewer/container/U_IndexParser.h"
 #include "viewer/decoding/U_DecodeMPEG_Audio.h"
@@ -57,26 +58,11 @@ TEST(ContainerDecode, FramesStoredInAClipContainerDecode) {
       writer::TFileOutput out;
       ASSERT_TRUE(out.Create(path));
       writer::TContainerWriter container(out, false);
-      // Interleaved by time: a picture every 40 ms, sound blocks in between.
-      std::size_t nextAudio = 0;
-      for (std::size_t i = 0; i < videoPackets.size(); ++i) {
-        const TDateTime stamp = kStart + MillisecondsToDays(40.0 * i);
-        const auto& packet = videoPackets[i];
-        container.AddFrame(c.videoKind, packet.IsKey ? kFrameKey : 0, stamp,
-                           std::string_view(reinterpret_cast<const char*>(packet.Data.data()), packet.Data.size()));
-        const std::size_t audioDue = (i + 1) * audioPackets.size() / videoPackets.size();
-        while (nextAudio < audioDue) {
-          const auto& block = audioPackets[nextAudio++];
-          container.AddFrame(c.audioKind, kFrameAudio, stamp + MillisecondsToDays(20),
-                             std::string_view(reinterpret_cast<const char*>(block.Data.data()), block.Data.size()));
-        }
-      }
+      media::AddEncodedClip(container, kStart, c.videoKind, videoPackets, c.audioKind, audioPackets);
       if (c.withAudio) {
         const auto header = EncodeAudioHeader({c.codecKind, 1, c.bitRate, 8000});
         container.AddHeader(c.audioKind, std::string_view(reinterpret_cast<const char*>(header.data()), header.size()));
       }
-      container.AddClipOver(0, static_cast<std::int32_t>(container.Frames().size()),
-                            kStart + MillisecondsToDays(40.0 * videoPackets.size()));
       ASSERT_TRUE(container.Finish());
       ASSERT_TRUE(out.Close());
     }

@@ -16,7 +16,7 @@
 #include "platform/DateTime.h"
 #include "platform/Files.h"
 #include "tools/writer/ClipWriter.h"
-#include "tools/writer/media/MediaWriter.h"
+#include "tools/writer/media/MediaClip.h"
 #include "tools/writer/vendor/VendorMedia.h"
 
 namespace ospry {
@@ -31,7 +31,6 @@ constexpr int kHeight = 120;
 // play whole in every direction within a second or two.
 constexpr int kFrames = 30;
 constexpr int kGop = 10;
-constexpr std::uint8_t kKeyFrameType = 1;
 
 TDateTime ClipStart() { return EncodeDateTime({2026, 12, 11, 10, 0, 0, 0}); }
 
@@ -61,12 +60,7 @@ void WriteH264Container(writer::TOutput& out, const std::string& channel, double
   writer::TContainerWriter w(out, false);
   const auto& packets = H264Packets();
   const TDateTime start = ClipStart() + MillisecondsToDays(shiftMs);
-  for (std::size_t i = 0; i < packets.size(); ++i) {
-    const auto& data = packets[i].Data;
-    w.AddFrame(3, packets[i].IsKey ? kKeyFrameType : 0, start + MillisecondsToDays(40.0 * static_cast<double>(i)),
-               std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-  }
-  w.AddClipOver(0, static_cast<std::int32_t>(packets.size()), start + MillisecondsToDays(40.0 * kFrames));
+  media::AddEncodedClip(w, start, 3, packets);
   TDvrInfo info;
   info.DvrName = "test recorder";
   info.ChannelName = channel;

@@ -19,7 +19,7 @@ extern "C" {
 #include "platform/DateTime.h"
 #include "platform/Files.h"
 #include "tools/writer/ClipWriter.h"
-#include "tools/writer/media/MediaWriter.h"
+#include "tools/writer/media/MediaClip.h"
 #include "tools/writer/vendor/VendorMedia.h"
 #include "tools/writer/vendor/VendorWriter.h"
 #include "viewer/decoding/U_DecodeMPEG_Audio.h"
@@ -74,23 +74,9 @@ protected:
     writer::TFileOutput out;
     EXPECT_TRUE(out.Create(path));
     writer::TContainerWriter container(out, false);
-    std::size_t nextSound = 0;
-    for (std::size_t i = 0; i < pictures.size(); ++i) {
-      const TDateTime stamp = start + MillisecondsToDays(40.0 * i);
-      const auto& packet = pictures[i];
-      container.AddFrame(3, packet.IsKey ? kFrameKey : 0, stamp,
-                         std::string_view(reinterpret_cast<const char*>(packet.Data.data()), packet.Data.size()));
-      const std::size_t soundDue = (i + 1) * sound.size() / pictures.size();
-      while (nextSound < soundDue) {
-        const auto& block = sound[nextSound++];
-        container.AddFrame(17, kFrameAudio, stamp + MillisecondsToDays(20),
-                           std::string_view(reinterpret_cast<const char*>(block.Data.data()), block.Data.size()));
-      }
-    }
+    media::AddEncodedClip(container, start, 3, pictures, 17, sound);
     const auto header = EncodeAudioHeader({17, 1, 64000, 8000});
     container.AddHeader(17, std::string_view(reinterpret_cast<const char*>(header.data()), header.size()));
-    container.AddClipOver(0, static_cast<std::int32_t>(container.Frames().size()),
-                          start + MillisecondsToDays(40.0 * pictures.size()));
     EXPECT_TRUE(container.Finish());
     EXPECT_TRUE(out.Close());
     return path;
